@@ -1,0 +1,52 @@
+#include "MediaFramework.h"
+
+#include <ges/ges.h>
+#include <gst/gst.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+
+#include "GstPtr.h"
+
+std::string PluginFolder() {
+    if (const char* env = std::getenv("KESTRINE_PLUGIN_DIR"); env && *env) return env;
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "plugins";
+    std::string path(exe, static_cast<size_t>(n));
+    auto slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/plugins";
+}
+
+HRESULT InitMediaFramework() {
+    static std::once_flag once;
+    static HRESULT result = E_FAIL;
+    static std::string failure;
+    std::call_once(once, [] {
+        GError* rawError = nullptr;
+        if (!gst_init_check(nullptr, nullptr, &rawError)) {
+            GErrorPtr error(rawError);
+            failure = error ? error->message : "GStreamer could not be initialised";
+            return;
+        }
+        // Scanning adds the project's plugins to the in-memory registry; a missing folder just
+        // means the optional elements are absent (callers check with HasElementFactory).
+        gst_registry_scan_path(gst_registry_get(), PluginFolder().c_str());
+        if (!ges_init()) {
+            failure = "GStreamer Editing Services could not be initialised";
+            return;
+        }
+        result = S_OK;
+    });
+    if (FAILED(result)) SetMediaErrorText(failure);
+    return result;
+}
+
+bool HasElementFactory(const char* name) {
+    GstElementFactory* factory = gst_element_factory_find(name);
+    if (!factory) return false;
+    gst_object_unref(factory);
+    return true;
+}
