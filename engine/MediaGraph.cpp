@@ -1,0 +1,286 @@
+#include "MediaGraph.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/audio/audio.h>
+#include <gst/video/video.h>
+
+#include <cstring>
+
+#include "MediaFramework.h"
+#include "ProjectItem.h"
+
+namespace {
+
+// Name of the decoding bin inside an opened clip's pipeline.
+constexpr const char* kDecoderName = "decoder";
+
+// Streaming thread (uridecodebin's): every decoded stream ends in its own queue and fake sink,
+// so that each stream prerolls independently and the pipeline can reach PAUSED.
+void OnDecodedPad(GstElement*, GstPad* pad, gpointer pipeline) {
+    GstElement* queue = gst_element_factory_make("queue", nullptr);
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    if (!queue || !sink) {
+        if (queue) gst_object_unref(gst_object_ref_sink(queue));
+        if (sink) gst_object_unref(gst_object_ref_sink(sink));
+        return;
+    }
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), queue, sink, nullptr);
+    gst_element_link(queue, sink);
+    gst_element_sync_state_with_parent(sink);
+    gst_element_sync_state_with_parent(queue);
+    GstPadPtr queueSink(gst_element_get_static_pad(queue, "sink"));
+    gst_pad_link(pad, queueSink.get());
+}
+
+// The negotiated caps of the first sink of the pipeline whose input has the given media type
+// ("video/x-raw", "audio/x-raw"); null when none has.
+GstCapsPtr FindSinkCaps(GstElement* pipeline, const char* mediaType) {
+    if (!pipeline || !GST_IS_BIN(pipeline)) return {};
+    GstCapsPtr found;
+    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(pipeline));
+    GValue item = G_VALUE_INIT;
+    bool done = false;
+    while (!done && !found) {
+        switch (gst_iterator_next(it, &item)) {
+            case GST_ITERATOR_OK: {
+                auto* element = GST_ELEMENT(g_value_get_object(&item));
+                GstPadPtr pad(gst_element_get_static_pad(element, "sink"));
+                GstCapsPtr caps(pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
+                if (caps && gst_caps_get_size(caps.get()) > 0 &&
+                    gst_structure_has_name(gst_caps_get_structure(caps.get(), 0), mediaType)) {
+                    found = std::move(caps);
+                }
+                g_value_reset(&item);
+                break;
+            }
+            case GST_ITERATOR_RESYNC:
+                gst_iterator_resync(it);
+                break;
+            default:
+                done = true;
+                break;
+        }
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+}  // namespace
+
+CMediaGraph::CMediaGraph() {
+    if (FAILED(InitMediaFramework())) return;
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    if (!pipeline) return;
+    m_graph.reset(GST_ELEMENT(gst_object_ref_sink(pipeline)));
+    m_control.reset(GST_ELEMENT(gst_object_ref(pipeline)));
+    m_seeking.reset(GST_ELEMENT(gst_object_ref(pipeline)));
+    m_events.reset(gst_pipeline_get_bus(GST_PIPELINE(pipeline)));
+}
+
+CMediaGraph::~CMediaGraph() {
+    // A running graph is stopped here rather than waited for: waiting for the end of a stream
+    // that never ends would hang the window. ReleaseGraph() brings it to NULL in any case.
+    if (m_control && m_videoWindowActive) gst_element_set_state(m_control.get(), GST_STATE_READY);
+    try {
+        CloseVideoWindow();
+    } catch (...) {
+    }
+    ReleaseGraph();
+    m_loaded = 0;
+    try {
+        Notify(kGraphReleased);
+    } catch (...) {
+    }
+}
+
+void CMediaGraph::ReleaseGraph() {
+    m_fileSource.reset();
+    m_videoWindow.reset();
+    m_events.reset();
+    m_seeking.reset();
+    m_control.reset();
+    ReleasePipeline(m_graph);
+}
+
+void CMediaGraph::ReleasePipeline(GstElementPtr& pipeline, int timeoutMs) {
+    if (!pipeline) return;
+    if (gst_element_set_state(pipeline.get(), GST_STATE_NULL) == GST_STATE_CHANGE_ASYNC) {
+        gst_element_get_state(pipeline.get(), nullptr, nullptr,
+                              static_cast<GstClockTime>(timeoutMs) * GST_MSECOND);
+    }
+    if (GST_IS_PIPELINE(pipeline.get())) {
+        GstBusPtr bus(gst_pipeline_get_bus(GST_PIPELINE(pipeline.get())));
+        if (bus) gst_bus_set_flushing(bus.get(), TRUE);
+    }
+    pipeline.reset();
+}
+
+HRESULT CMediaGraph::ResultForError(const GError* error) {
+    if (!error) return E_FAIL;
+    if (error->domain == GST_STREAM_ERROR) {
+        switch (error->code) {
+            case GST_STREAM_ERROR_CODEC_NOT_FOUND:
+                return VFW_E_TYPE_NOT_ACCEPTED;
+            case GST_STREAM_ERROR_TYPE_NOT_FOUND:
+            case GST_STREAM_ERROR_WRONG_TYPE:
+            case GST_STREAM_ERROR_DEMUX:
+            case GST_STREAM_ERROR_DECODE:
+            case GST_STREAM_ERROR_FORMAT:
+                return VFW_E_INVALID_FILE_FORMAT;
+            default:
+                break;
+        }
+    }
+    if (error->domain == GST_CORE_ERROR && error->code == GST_CORE_ERROR_MISSING_PLUGIN) {
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    return E_FAIL;
+}
+
+HRESULT CMediaGraph::WaitForStateChange(GstElement* pipeline, GstBus* bus, int timeoutMs,
+                                        std::string* errorText) {
+    if (!pipeline || !bus) return E_POINTER;
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
+    for (;;) {
+        const gint64 left = deadline - g_get_monotonic_time();
+        if (left < 0) return E_ABORT;
+        GstMessagePtr message(gst_bus_timed_pop_filtered(
+            bus, static_cast<GstClockTime>(left) * GST_USECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR)));
+        if (!message) return E_ABORT;
+        if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+            GError* raw = nullptr;
+            gst_message_parse_error(message.get(), &raw, nullptr);
+            GErrorPtr error(raw);
+            const std::string text = error && error->message ? error->message : "Internal error";
+            if (errorText) *errorText = text;
+            SetMediaErrorText(text);
+            return ResultForError(error.get());
+        }
+        if (GST_MESSAGE_SRC(message.get()) == GST_OBJECT(pipeline)) return S_OK;
+    }
+}
+
+void CMediaGraph::Notify(int k, std::intptr_t wParam, std::intptr_t lParam) {
+    if (m_notifyWindow) m_notifyWindow->OnMediaNotify(m_messageBase, k, wParam, lParam);
+}
+
+HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText) {
+    if (!m_graph || !m_events) {
+        *errorText = "The media framework is not available.";
+        return E_POINTER;
+    }
+    GError* rawError = nullptr;
+    GCharPtr uri(gst_filename_to_uri(path.c_str(), &rawError));
+    GErrorPtr uriError(rawError);
+    if (!uri) {
+        *errorText = uriError && uriError->message ? uriError->message : "Invalid file name.";
+        return E_INVALIDARG;
+    }
+    GstElement* decoder = gst_element_factory_make("uridecodebin", kDecoderName);
+    if (!decoder) {
+        *errorText = "No element \"uridecodebin\" is installed.";
+        return E_FAIL;
+    }
+    g_object_set(decoder, "uri", uri.get(), nullptr);
+    g_signal_connect(decoder, "pad-added", G_CALLBACK(OnDecodedPad), m_graph.get());
+    gst_bin_add(GST_BIN(m_graph.get()), decoder);
+
+    HRESULT hr;
+    const GstStateChangeReturn change = gst_element_set_state(m_graph.get(), GST_STATE_PAUSED);
+    if (change == GST_STATE_CHANGE_FAILURE) {
+        // The error, when the failing element posted one, is already on the bus.
+        hr = WaitForStateChange(m_graph.get(), m_events.get(), 0, errorText);
+        if (SUCCEEDED(hr) || hr == E_ABORT) {
+            hr = E_FAIL;
+            *errorText = "The file could not be opened.";
+        }
+    } else if (change == GST_STATE_CHANGE_ASYNC) {
+        hr = WaitForStateChange(m_graph.get(), m_events.get(), kOpenTimeoutMs, errorText);
+        if (hr == E_ABORT) {
+            hr = E_FAIL;
+            *errorText = "The file could not be read within " +
+                         std::to_string(kOpenTimeoutMs / 1000) + " seconds.";
+        }
+    } else {
+        hr = S_OK;
+    }
+    // A pipeline that failed to open must not keep streaming threads busy with the file.
+    if (FAILED(hr)) gst_element_set_state(m_graph.get(), GST_STATE_NULL);
+    return hr;
+}
+
+HRESULT CMediaGraph::OpenClip(CProjectItem& clip) {
+    m_renderError.clear();
+    if (clip.GetPath().empty()) return E_FAIL;
+
+    std::string errorText;
+    HRESULT hr = RenderFile(clip.GetPath(), &errorText);
+    if (FAILED(hr)) {
+        m_renderError = errorText + " File: " + clip.GetName();
+        SetMediaErrorText(m_renderError);
+        return hr;
+    }
+
+    if (SUCCEEDED(QueryVideoSize())) {
+        clip.SetHasVideo(1);
+        clip.SetSize(m_width, m_height);
+    }
+    if (SUCCEEDED(QueryAudio())) clip.SetHasAudio(1);
+
+    gint64 duration = -1;
+    if (!m_seeking || !gst_element_query_duration(m_seeking.get(), GST_FORMAT_TIME, &duration) ||
+        duration < 0) {
+        // A file without a duration cannot be converted; say so rather than drop it silently.
+        m_renderError = "The duration of the file could not be determined. File: " + clip.GetName();
+        SetMediaErrorText(m_renderError);
+        return E_FAIL;
+    }
+    const RefTime length = duration / 100;  // nanoseconds to 100-ns units
+    if (clip.GetDuration() == 0) clip.SetDuration(length);
+    if (clip.GetMediaStop() == 0) clip.SetMediaStop(length);
+    m_loaded = 1;
+    return S_OK;
+}
+
+HRESULT CMediaGraph::QueryVideoSize() {
+    if (m_sizeKnown) return S_OK;
+    GstCapsPtr caps = FindSinkCaps(m_graph.get(), "video/x-raw");
+    if (!caps) return E_NOINTERFACE;
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps.get())) return E_FAIL;
+    m_width = GST_VIDEO_INFO_WIDTH(&info);
+    m_height = GST_VIDEO_INFO_HEIGHT(&info);
+    m_sizeKnown = 1;
+    return S_OK;
+}
+
+HRESULT CMediaGraph::QueryAudio() {
+    GstCapsPtr caps = FindSinkCaps(m_graph.get(), "audio/x-raw");
+    if (!caps) return E_NOINTERFACE;
+    m_volume = 0;  // full volume: the graph renders the audio unattenuated
+    m_hasAudio = 1;
+    return S_OK;
+}
+
+HRESULT CMediaGraph::CloseVideoWindow() {
+    HRESULT hr = E_FAIL;
+    if (m_loaded) {
+        m_eventNotify = false;
+        hr = S_OK;
+        if (m_videoWindow) {
+            if (GST_IS_APP_SINK(m_videoWindow.get())) {
+                GstAppSinkCallbacks none{};
+                gst_app_sink_set_callbacks(GST_APP_SINK(m_videoWindow.get()), &none, nullptr,
+                                           nullptr);
+            }
+            m_videoWindow.reset();
+            if (m_ownerWindow) m_ownerWindow->ClearFrame();
+            Notify(kPreviewClosed);
+        }
+    }
+    m_videoWindowActive = 0;
+    return hr;
+}
