@@ -1,0 +1,237 @@
+#include "BatchDriver.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "ProjectItem.h"
+
+namespace batchtext {
+
+std::string Converting(int percent) {
+    char text[48];
+    std::snprintf(text, sizeof text, "Conversion - %d%%", percent);
+    return text;
+}
+
+std::string StoppedAt(int percent) {
+    char text[48];
+    std::snprintf(text, sizeof text, "Stopped - %d%%", percent);
+    return text;
+}
+
+}  // namespace batchtext
+
+namespace {
+
+const char* ExtensionFor(int kind) {
+    switch (kind) {
+        case KindAvi: return "avi";
+        case KindMpeg: return "mpg";
+        case KindWav: return "wav";
+        case KindMp3: return "mp3";
+    }
+    return "avi";
+}
+
+// Cuts text to at most bytes, never inside a UTF-8 sequence.
+std::string CutUtf8(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
+
+std::string MakeOutputName(int kind, const std::string& sourceName, const std::string& suffix) {
+    // Drive and folders are dropped: only the name part after the last separator counts.
+    std::string name = sourceName;
+    const std::size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+
+    const std::string tail = suffix + "." + ExtensionFor(kind);
+    // A name the file system refuses would fail the clip for no reason the user can see;
+    // shorten the base instead and keep the suffix and the extension that name the output.
+    if (base.size() + tail.size() > kMaxOutputNameBytes) {
+        const std::size_t room = tail.size() < kMaxOutputNameBytes ? kMaxOutputNameBytes - tail.size() : 0;
+        base = CutUtf8(base, room);
+    }
+    return CutUtf8(base + tail, kMaxOutputNameBytes);
+}
+
+int OutputKindFor(const ConversionSettings& settings) {
+    switch (settings.outputFormat) {
+        case Avi: return KindAvi;
+        case Mpeg: return KindMpeg;
+        case WavMp3: return settings.audio.formatTag == kFormatTagMp3 ? KindMp3 : KindWav;
+    }
+    return KindAvi;
+}
+
+std::string OutputSuffixFor(const ConversionSettings& settings) {
+    // Without an encoder format the audio suffix is the placeholder "No settings" (or nothing);
+    // neither belongs in a file name, and an empty suffix could name the source itself.
+    if (settings.outputFormat == WavMp3 && !settings.fileNameSuffix.empty() &&
+        settings.fileNameSuffix != batchtext::kNoSettings)
+        return settings.fileNameSuffix;
+    return batchtext::kConvertedSuffix;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    const auto left = std::filesystem::weakly_canonical(a, error);
+    if (error) return false;
+    const auto right = std::filesystem::weakly_canonical(b, error);
+    return !error && left == right;
+}
+
+std::string JoinDestination(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+HRESULT ResultFromErrno(int error) {
+    if (error == 0) return 0;
+    return MakeResult(0x80070000u | (static_cast<std::uint32_t>(error) & 0xFFFFu));
+}
+
+HRESULT CreateOutputFolder(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0777) == 0) return S_OK;
+    const HRESULT hr = ResultFromErrno(errno);
+    return hr == 0 ? E_FAIL : hr;
+}
+
+CBatchDriver::CBatchDriver(IBatchView& view, IClipConverter& converter)
+    : m_view(view), m_converter(converter) {}
+
+void CBatchDriver::SeedSettings(ConversionSettings& settings, const CProjectItem* firstClip) const {
+    if (m_lastAudio.formatTag != kFormatTagNone) {
+        settings.outputFormat = m_lastOutputFormat;
+        settings.audio = m_lastAudio;
+        return;
+    }
+    // First batch of this run: the first clip's own audio format, no encoder format chosen.
+    if (firstClip) {
+        const AudioParams clipAudio = firstClip->GetAudioParams();
+        settings.audio.sampleRate = clipAudio.sampleRate;
+        settings.audio.bitsPerSample = clipAudio.bitsPerSample;
+        settings.audio.mono = clipAudio.mono;
+        settings.audio.formatTag = kFormatTagNone;
+        settings.audio.formatIndex = -1;
+    }
+}
+
+HRESULT CBatchDriver::Convert(const std::vector<CProjectItem*>& rows, IBatchSettings& dialog) {
+    HRESULT result = E_FAIL;
+    m_continueBatch = true;
+
+    ConversionSettings& settings = dialog.Settings();
+    SeedSettings(settings, rows.empty() ? nullptr : rows.front());
+
+    if (dialog.RunModal()) {
+        m_running = true;
+        m_view.SetBusy(true);
+        for (int row = 0; row < static_cast<int>(rows.size()); ++row)
+            m_view.SetRowStatus(row, batchtext::kIdle);
+        m_videoEncoder = settings.videoEncoder;
+        m_audioEncoder = settings.audioEncoder;
+        m_mpegEncoder = settings.mpegEncoder;
+
+        for (int row = 0; row < static_cast<int>(rows.size()) && m_continueBatch; ++row) {
+            if (!ConvertRow(row, *rows[row], settings, result)) break;
+        }
+
+        // The engine may have rewritten the audio fields; those are what the next batch offers.
+        m_lastOutputFormat = settings.outputFormat;
+        m_lastAudio = settings.audio;
+        m_running = false;
+    }
+
+    m_view.SetBusy(false);
+    if (SUCCEEDED(result)) m_view.AddLogLine(batchtext::kFinished);
+    m_view.SetProgressPosition(0);
+    return result;
+}
+
+bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& settings,
+                              HRESULT& result) {
+    m_view.SelectRow(row);
+    m_view.SetRowStatus(row, batchtext::kConvert);
+
+    const std::string name = MakeOutputName(OutputKindFor(settings), clip.GetName(),
+                                            OutputSuffixFor(settings));
+    m_view.AddLogLine(batchtext::kConvertingFile + clip.GetName());
+    m_view.AddLogLine(batchtext::kTo + name);
+    const std::string destination = JoinDestination(m_view.OutputFolder(), name);
+    m_currentClip = &clip;
+
+    // A source named like an output (e.g. a clip converted before, now in the output folder)
+    // would be replaced by its own conversion; refuse that clip instead of losing it.
+    if (!clip.GetPath().empty() && IsSameFile(destination, clip.GetPath())) {
+        m_view.AddLogLine(batchtext::kSameFile + name);
+        m_view.SetRowStatus(row, batchtext::kError);
+        result = E_INVALIDARG;
+        return true;
+    }
+
+    HRESULT hr = E_FAIL;
+    try {
+        hr = m_converter.ConvertClip(destination, clip, settings);
+    } catch (...) {
+        // The clip did not convert: mark it and end the batch as failed, so that the log does
+        // not call a batch that ended in an exception successful.
+        m_view.ShowConversionException();
+        m_view.SetRowStatus(row, batchtext::kError);
+        result = E_UNEXPECTED;
+        return false;
+    }
+
+    result = hr;
+    if (hr == S_OK)
+        m_view.SetRowStatus(row, batchtext::kComplete);
+    else if (hr == E_ABORT)
+        m_view.SetRowStatus(row, batchtext::StoppedAt(clip.GetProgress()));
+    else
+        m_view.SetRowStatus(row, batchtext::kError);
+    return true;
+}
+
+void CBatchDriver::OnStop() {
+    // While a batch runs the commands stay ghosted until it has returned: re-enabling Convert
+    // or Remove clip here would let the user re-enter the batch or delete the clip in use from
+    // the nested message pumping. The batch itself restores the idle state when it ends.
+    if (!m_running) m_view.SetBusy(false);
+    m_converter.StopEngine();
+    m_continueBatch = false;
+    m_view.AddLogLine(batchtext::kStopped);
+}
+
+bool CBatchDriver::OnEngineNotify(int k, long long lParam) {
+    switch (k) {
+        case 2:
+            if (m_currentClip) m_currentClip->SetProgress(0);
+            ShowProgress(0);
+            return true;
+        case 7:
+            if (m_currentClip) m_currentClip->SetProgress(static_cast<int>(lParam / 100));
+            ShowProgress(static_cast<int>(lParam));
+            m_view.PumpMessages();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CBatchDriver::ShowProgress(int value) {
+    // A writer may report a position past the end; the bar's range is 0..100.
+    m_view.SetProgressPosition(std::clamp(value / 100, 0, 100));
+    const int row = m_view.FirstSelectedRow();
+    if (row >= 0 && m_currentClip)
+        m_view.SetRowStatus(row, batchtext::Converting(m_currentClip->GetProgress()));
+}

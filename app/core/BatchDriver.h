@@ -1,0 +1,150 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ConversionSettings.h"
+#include "Result.h"
+
+class CProjectItem;
+
+// Texts of the clip list's status column and of the activity log written by a batch. They are
+// the program's own texts, byte for byte (UTF-8; the bullet is U+2022).
+namespace batchtext {
+inline constexpr const char* kIdle = "Idle";
+inline constexpr const char* kConvert = "Convert";
+inline constexpr const char* kComplete = "Complete";
+inline constexpr const char* kError = "Error";
+inline constexpr const char* kConvertingFile = "Converting file: ";
+inline constexpr const char* kTo = " \xE2\x80\xA2 to: ";
+inline constexpr const char* kFinished = " \xE2\x80\xA2 Conversion finished succesful...";
+inline constexpr const char* kStopped = " \xE2\x80\xA2 Conversion stopped...";
+inline constexpr const char* kException = "Exception during conversion!";
+inline constexpr const char* kConvertedSuffix = "_converted";
+inline constexpr const char* kNoSettings = "No settings";
+inline constexpr const char* kSameFile = " \xE2\x80\xA2 Error: the output would replace the source file: ";
+
+// "Conversion - %d%%" and "Stopped - %d%%".
+std::string Converting(int percent);
+std::string StoppedAt(int percent);
+}  // namespace batchtext
+
+// Output kinds: 0 AVI, 1 MPEG, 2 WAV, 3 MP3 (WAV writer fed with MPEG Layer-3).
+enum OutputKind : int { KindAvi = 0, KindMpeg = 1, KindWav = 2, KindMp3 = 3 };
+
+// The longest file name (bytes) that the file systems we write to accept.
+inline constexpr std::size_t kMaxOutputNameBytes = 255;
+
+// The output file name for a source name: the base name (folders and the extension after the
+// last period dropped) + suffix + "." + the kind's extension ("avi", "mpg", "wav", "mp3").
+// When the result would be longer than kMaxOutputNameBytes, the base name is shortened (at a
+// character boundary) so that suffix and extension are always kept.
+std::string MakeOutputName(int kind, const std::string& sourceName, const std::string& suffix);
+
+// The kind and suffix the confirmed settings ask for: WAV/MP3 outputs carry the audio format's
+// suffix, the others (and WAV/MP3 without an encoder format) "_converted".
+int OutputKindFor(const ConversionSettings& settings);
+std::string OutputSuffixFor(const ConversionSettings& settings);
+
+// True when both paths name the same file (the destination need not exist).
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// folder + "/" (unless the folder already ends with one) + name.
+std::string JoinDestination(const std::string& folder, const std::string& name);
+
+// The code a failed folder creation is shown with: 0x80070000 | (errno & 0xFFFF), 0 for 0.
+HRESULT ResultFromErrno(int error);
+
+// Creates one folder level (missing parents are not created). S_OK or ResultFromErrno.
+HRESULT CreateOutputFolder(const std::string& folder);
+
+// What a batch shows and asks of its host (the main window or the command line). All calls are
+// made on the user-interface thread, from inside CBatchDriver::Convert or a notification.
+class IBatchView {
+public:
+    virtual ~IBatchView() = default;
+    // Selects row, gives it the focus mark and scrolls it fully into view.
+    virtual void SelectRow(int row) = 0;
+    // The first selected row, -1 when none.
+    virtual int FirstSelectedRow() const = 0;
+    virtual void SetRowStatus(int row, const std::string& text) = 0;
+    virtual void AddLogLine(const std::string& line) = 0;
+    // Progress bar position, 0..100.
+    virtual void SetProgressPosition(int percent) = 0;
+    virtual void SetBusy(bool busy) = 0;
+    // Handles every pending user event and returns at once; never waits.
+    virtual void PumpMessages() = 0;
+    // The folder outputs go to, read when each clip starts (the user may browse during a batch).
+    virtual std::string OutputFolder() const = 0;
+    // Tells the user that a clip's conversion threw (batchtext::kException).
+    virtual void ShowConversionException() = 0;
+};
+
+// The per-clip conversion and the stop of the running one (the engine's host).
+class IClipConverter {
+public:
+    virtual ~IClipConverter() = default;
+    // Converts clip into destination with settings: S_OK written completely, E_ABORT stopped
+    // before the end, another failure code otherwise. May throw. Sends notifications 2 and 7
+    // to CBatchDriver::OnEngineNotify synchronously while it runs.
+    virtual HRESULT ConvertClip(const std::string& destination, CProjectItem& clip,
+                                ConversionSettings& settings) = 0;
+    // Stops the running (or last) engine at once; nothing when there is none.
+    virtual void StopEngine() = 0;
+};
+
+// One settings dialog for one batch: seeded through Settings(), run modally, then read by the
+// batch until it ends. The object outlives the whole batch.
+class IBatchSettings {
+public:
+    virtual ~IBatchSettings() = default;
+    virtual ConversionSettings& Settings() = 0;
+    // True for "Start Conversion", false when the user abandoned the dialog.
+    virtual bool RunModal() = 0;
+};
+
+// The batch loop of the Convert command, shared by the main window and the command line.
+// Lives as long as its host; remembers the confirmed output format and audio parameters of the
+// previous batch (in memory only). User-interface thread only.
+class CBatchDriver {
+public:
+    CBatchDriver(IBatchView& view, IClipConverter& converter);
+
+    // Seeds the dialog, runs it and, when confirmed, converts every row in order while the
+    // batch has not been stopped. rows are the clips in list order (not owned; they must stay
+    // alive until this returns). Returns the batch result: the code of the last per-clip
+    // conversion, E_FAIL when nothing was converted.
+    HRESULT Convert(const std::vector<CProjectItem*>& rows, IBatchSettings& dialog);
+
+    // The Stop command: stops the running clip, lets no later clip start, logs the stop line.
+    void OnStop();
+
+    // Engine notification k with its lParam; true when the driver acted on it (2 and 7).
+    bool OnEngineNotify(int k, long long lParam);
+
+    // value: progress in hundredths of a percent (0..10000).
+    void ShowProgress(int value);
+
+    bool IsRunning() const { return m_running; }
+    CProjectItem* CurrentClip() const { return m_currentClip; }
+    OutputFormat LastOutputFormat() const { return m_lastOutputFormat; }
+    const AudioParams& LastAudio() const { return m_lastAudio; }
+
+    // The encoders of the current (or last) batch, taken over from its dialog.
+    ElementRef m_videoEncoder;
+    ElementRef m_audioEncoder;
+    ElementRef m_mpegEncoder;
+
+private:
+    void SeedSettings(ConversionSettings& settings, const CProjectItem* firstClip) const;
+    // Returns false when the batch must end (an exception came out of the conversion).
+    bool ConvertRow(int row, CProjectItem& clip, ConversionSettings& settings, HRESULT& result);
+
+    IBatchView& m_view;
+    IClipConverter& m_converter;
+    bool m_continueBatch = false;
+    bool m_running = false;
+    CProjectItem* m_currentClip = nullptr;
+    OutputFormat m_lastOutputFormat = Avi;
+    AudioParams m_lastAudio{44100, 16, 0, kFormatTagNone, -1};
+};

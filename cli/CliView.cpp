@@ -1,0 +1,104 @@
+#include "CliView.h"
+
+#include <csignal>
+
+#include <QCoreApplication>
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupt = 0;
+
+void OnInterrupt(int) { g_interrupt = 1; }
+
+bool IsFinal(const std::string& status) {
+    return status == batchtext::kComplete || status == batchtext::kError || status.starts_with("Stopped - ");
+}
+
+}  // namespace
+
+CCliView::CCliView(std::vector<std::string> rowNames, std::string outputFolder, std::FILE* out,
+                   std::FILE* err, bool progressLine)
+    : m_names(std::move(rowNames)),
+      m_status(m_names.size(), batchtext::kIdle),
+      m_reported(m_names.size(), false),
+      m_outputFolder(std::move(outputFolder)),
+      m_out(out),
+      m_err(err),
+      m_progressLine(progressLine) {}
+
+void CCliView::ClearProgressLine() {
+    if (!m_progressShown) return;
+    std::fputs("\r\033[K", m_err);
+    std::fflush(m_err);
+    m_progressShown = false;
+}
+
+void CCliView::SetRowStatus(int row, const std::string& text) {
+    if (row < 0 || row >= static_cast<int>(m_status.size())) return;
+    m_status[row] = text;
+    if (IsFinal(text) && !m_reported[row]) {
+        ClearProgressLine();
+        std::fprintf(m_out, "%s: %s\n", m_names[row].c_str(), text.c_str());
+        std::fflush(m_out);
+        m_reported[row] = true;
+    } else if (m_progressLine && text.starts_with("Conversion - ")) {
+        std::fprintf(m_err, "\r\033[K[%d/%zu] %s: %s", row + 1, m_names.size(), m_names[row].c_str(),
+                     text.c_str());
+        std::fflush(m_err);
+        m_progressShown = true;
+    }
+}
+
+void CCliView::AddLogLine(const std::string& line) {
+    ClearProgressLine();
+    std::fprintf(m_out, "%s\n", line.c_str());
+    std::fflush(m_out);
+}
+
+void CCliView::PumpMessages() {
+    QCoreApplication::processEvents();
+    if (g_interrupt && !m_stopSent && m_driver) {
+        m_stopSent = true;
+        m_driver->OnStop();
+    }
+}
+
+void CCliView::ShowConversionException() {
+    ClearProgressLine();
+    std::fprintf(m_err, "kestrine-cli: %s\n", batchtext::kException);
+}
+
+void CCliView::ShowError(const std::string& text) {
+    ClearProgressLine();
+    std::fprintf(m_err, "kestrine-cli: Error: %s\n", text.c_str());
+}
+
+void CCliView::FinishRows() {
+    ClearProgressLine();
+    for (std::size_t row = 0; row < m_status.size(); ++row) {
+        if (m_reported[row]) continue;
+        std::fprintf(m_out, "%s: %s\n", m_names[row].c_str(), m_status[row].c_str());
+        m_reported[row] = true;
+    }
+    std::fflush(m_out);
+}
+
+bool CCliView::Interrupted() const { return m_stopSent || g_interrupt; }
+
+void CCliView::InstallInterruptHandler() {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;  // the second Ctrl-C takes the default action
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool CCliView::InterruptRequested() { return g_interrupt != 0; }
+
+int CliExitCode(const std::vector<std::string>& statuses, int rejected, bool interrupted) {
+    if (interrupted) return 130;
+    if (rejected > 0) return 1;
+    for (const std::string& status : statuses)
+        if (status != batchtext::kComplete) return 1;
+    return 0;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "BatchDriver.h"
+
+// The command line's face of a batch: log lines and one final status line per clip on stdout,
+// a progress line on stderr when stderr is a terminal, Ctrl-C turned into the Stop command.
+class CCliView : public IBatchView {
+public:
+    CCliView(std::vector<std::string> rowNames, std::string outputFolder, std::FILE* out,
+             std::FILE* err, bool progressLine);
+
+    void SetDriver(CBatchDriver* driver) { m_driver = driver; }
+
+    void SelectRow(int row) override { m_selected = row; }
+    int FirstSelectedRow() const override { return m_selected; }
+    void SetRowStatus(int row, const std::string& text) override;
+    void AddLogLine(const std::string& line) override;
+    void SetProgressPosition(int percent) override {}
+    void SetBusy(bool busy) override {}
+    void PumpMessages() override;
+    std::string OutputFolder() const override { return m_outputFolder; }
+    void ShowConversionException() override;
+
+    // An error the engine shows while converting (a message box in the window).
+    void ShowError(const std::string& text);
+    // Prints "name: Idle" for the clips a stop left unconverted.
+    void FinishRows();
+
+    const std::vector<std::string>& Statuses() const { return m_status; }
+    bool Interrupted() const;
+
+    // Ctrl-C sets a flag that the next PumpMessages turns into the Stop command; a second
+    // Ctrl-C ends the program the hard way.
+    static void InstallInterruptHandler();
+    static bool InterruptRequested();
+
+private:
+    void ClearProgressLine();
+
+    std::vector<std::string> m_names;
+    std::vector<std::string> m_status;
+    std::vector<bool> m_reported;
+    std::string m_outputFolder;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_progressLine;
+    bool m_progressShown = false;
+    bool m_stopSent = false;
+    int m_selected = -1;
+    CBatchDriver* m_driver = nullptr;
+};
+
+// 0 every clip "Complete", 1 a clip failed or was rejected, 130 stopped by Ctrl-C.
+int CliExitCode(const std::vector<std::string>& statuses, int rejected, bool interrupted);
