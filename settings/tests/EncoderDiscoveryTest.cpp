@@ -1,0 +1,175 @@
+#include <gst/base/gstbasetransform.h>
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+
+#include "EncoderDiscovery.h"
+#include "MediaFramework.h"
+
+namespace {
+
+// Two pass-through "encoders" that avimux takes (raw I420): one stamps its output like a working
+// encoder, the other stamps every buffer 2^63 as a broken encoder in this distribution does.
+struct StampEncoder {
+    GstBaseTransform parent;
+};
+struct StampEncoderClass {
+    GstBaseTransformClass parent_class;
+};
+
+GstFlowReturn BreakStamp(GstBaseTransform*, GstBuffer* buffer) {
+    GST_BUFFER_PTS(buffer) = GstClockTime(1) << 63;
+    GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn KeepStamp(GstBaseTransform*, GstBuffer*) { return GST_FLOW_OK; }
+
+GstStaticPadTemplate kRawI420 =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/x-raw, format=(string)I420"));
+GstStaticPadTemplate kRawI420Src =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/x-raw, format=(string)I420"));
+
+template <bool broken>
+void ClassInit(gpointer klass, gpointer) {
+    auto* element = GST_ELEMENT_CLASS(klass);
+    gst_element_class_add_static_pad_template(element, &kRawI420);
+    gst_element_class_add_static_pad_template(element, &kRawI420Src);
+    gst_element_class_set_static_metadata(
+        element, broken ? "Test stamp-breaking encoder" : "Test stamp-keeping encoder",
+        "Codec/Encoder/Video", "test", "test");
+    GST_BASE_TRANSFORM_CLASS(klass)->transform_ip = broken ? BreakStamp : KeepStamp;
+    GST_BASE_TRANSFORM_CLASS(klass)->passthrough_on_same_caps = FALSE;
+}
+
+template <bool broken>
+GType StampEncoderType() {
+    static GType type = 0;
+    if (!type) {
+        GTypeInfo info = {};
+        info.class_size = sizeof(StampEncoderClass);
+        info.class_init = ClassInit<broken>;
+        info.instance_size = sizeof(StampEncoder);
+        type = g_type_register_static(GST_TYPE_BASE_TRANSFORM,
+                                      broken ? "KestrineTestBrokenStamps" : "KestrineTestGoodStamps",
+                                      &info, GTypeFlags(0));
+    }
+    return type;
+}
+
+gboolean RegisterTestEncoders(GstPlugin* plugin) {
+    return gst_element_register(plugin, "kestrinetestbrokenenc", GST_RANK_NONE,
+                                StampEncoderType<true>()) &&
+           gst_element_register(plugin, "kestrinetestgoodenc", GST_RANK_NONE,
+                                StampEncoderType<false>());
+}
+
+class EncoderDiscoveryTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(InitMediaFramework(), S_OK); }
+
+    static bool Lists(const std::vector<EncoderEntry>& list, const char* factory) {
+        return std::any_of(list.begin(), list.end(),
+                           [&](const EncoderEntry& e) { return e.factoryName == factory; });
+    }
+};
+
+}  // namespace
+
+TEST_F(EncoderDiscoveryTest, TrialRejectsInvalidTimestampsAndAcceptsValidOnes) {
+    static bool registered = gst_plugin_register_static(
+        GST_VERSION_MAJOR, GST_VERSION_MINOR, "kestrinetestencoders", "test encoders",
+        RegisterTestEncoders, "1.0", "LGPL", "test", "test", "test");
+    ASSERT_TRUE(registered);
+    TrialOutcome good = TrialEncodeVideo("kestrinetestgoodenc");
+    EXPECT_TRUE(good.ok) << good.failure;
+    TrialOutcome broken = TrialEncodeVideo("kestrinetestbrokenenc");
+    EXPECT_FALSE(broken.ok);
+    EXPECT_NE(broken.failure.find("timestamp"), std::string::npos) << broken.failure;
+
+    // The registry changed: a fresh cache lists the working one and leaves out the broken one.
+    QTemporaryDir cache;
+    SetEncoderCacheFolder(cache.path().toStdString());
+    std::vector<EncoderEntry> video = VerifiedEncoders(EncoderCategory::AviVideo);
+    EXPECT_TRUE(Lists(video, "kestrinetestgoodenc"));
+    EXPECT_FALSE(Lists(video, "kestrinetestbrokenenc"));
+    // This build's avenc_mpeg4 stamps 2^63 and its MPEG-1/2 video encoders refuse every rate.
+    EXPECT_FALSE(Lists(video, "avenc_mpeg4"));
+    EXPECT_FALSE(Lists(video, "avenc_mpeg1video"));
+    EXPECT_FALSE(Lists(video, "avenc_mpeg2video"));
+    if (HasElementFactory("x264enc")) {
+        EXPECT_TRUE(Lists(video, "x264enc"));
+    }
+    SetEncoderCacheFolder("");
+}
+
+TEST_F(EncoderDiscoveryTest, ListsStartWithUncompressedAndOfferOnlyWhatTheWriterTakes) {
+    std::vector<std::string> wav;
+    EXPECT_EQ(EnumerateEncoders(EncoderCategory::WavAudio, wav), S_OK);
+    ASSERT_FALSE(wav.empty());
+    EXPECT_EQ(wav[0], "_Uncompressed_");
+    std::vector<EncoderEntry> wavEntries = VerifiedEncoders(EncoderCategory::WavAudio);
+    EXPECT_EQ(wav.size(), wavEntries.size() + 1);
+    EXPECT_TRUE(Lists(wavEntries, "lamemp3enc"));
+    EXPECT_TRUE(Lists(wavEntries, "alawenc"));
+    EXPECT_TRUE(Lists(wavEntries, "mulawenc"));
+    EXPECT_FALSE(Lists(wavEntries, "twolamemp2enc"));  // layer 2 is no MP3
+    EXPECT_FALSE(Lists(wavEntries, "vorbisenc"));
+
+    std::vector<EncoderEntry> avi = VerifiedEncoders(EncoderCategory::AviAudio);
+    EXPECT_TRUE(Lists(avi, "twolamemp2enc"));
+    EXPECT_TRUE(Lists(avi, "lamemp3enc"));
+    EXPECT_FALSE(Lists(avi, "flacenc"));  // avimux has no FLAC
+    EXPECT_TRUE(std::is_sorted(avi.begin(), avi.end(), [](const auto& a, const auto& b) {
+        return a.factoryName < b.factoryName;
+    }));
+}
+
+TEST_F(EncoderDiscoveryTest, LookupByExactNameCreatesTheFirstOfDuplicates) {
+    ElementRef lame = CreateFilterByName(EncoderCategory::WavAudio, "L.A.M.E. mp3 encoder");
+    ASSERT_TRUE(lame);
+    EXPECT_EQ(FactoryNameOf(lame.get()), "lamemp3enc");
+    EXPECT_FALSE(CreateFilterByName(EncoderCategory::WavAudio, "l.a.m.e. mp3 encoder"));
+    EXPECT_FALSE(CreateFilterByName(EncoderCategory::WavAudio, "_Uncompressed_"));
+    EXPECT_FALSE(CreateFilterByName(EncoderCategory::WavAudio, ""));
+
+    // avenc_ac3 and avenc_ac3_fixed share one long name; both are listed, the first is made.
+    std::vector<std::string> avi;
+    EnumerateEncoders(EncoderCategory::AviAudio, avi);
+    const std::string ac3 = "libav ATSC A/52A (AC-3) encoder";
+    if (std::count(avi.begin(), avi.end(), ac3) < 2) GTEST_SKIP() << "no duplicate AC-3 names";
+    ElementRef first = CreateFilterByName(EncoderCategory::AviAudio, ac3);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(FactoryNameOf(first.get()), "avenc_ac3");
+}
+
+TEST_F(EncoderDiscoveryTest, CacheIsReusedForTheSameRegistryAndRebuiltForAnother) {
+    QTemporaryDir cache;
+    SetEncoderCacheFolder(cache.path().toStdString());
+    std::vector<EncoderEntry> built = VerifiedEncoders(EncoderCategory::WavAudio);
+    const int afterBuild = TrialEncodeCount();
+    ASSERT_FALSE(built.empty());
+    ASSERT_TRUE(QFile::exists(QString::fromStdString(EncoderCacheFile())));
+
+    SetEncoderCacheFolder(cache.path().toStdString());  // forget memory: read the file
+    EXPECT_EQ(VerifiedEncoders(EncoderCategory::WavAudio), built);
+    EXPECT_EQ(EncoderFormats(EncoderCategory::WavAudio, "lamemp3enc").size() > 0, true);
+    EXPECT_EQ(TrialEncodeCount(), afterBuild);
+
+    // A file written for another registry (another machine, older plugins) is not trusted.
+    QFile file(QString::fromStdString(EncoderCacheFile()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    text.replace(QByteArray::fromStdString(RegistryFingerprint()), "0000");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    SetEncoderCacheFolder(cache.path().toStdString());
+    EXPECT_EQ(VerifiedEncoders(EncoderCategory::WavAudio), built);
+    EXPECT_GT(TrialEncodeCount(), afterBuild);
+    SetEncoderCacheFolder("");
+}
