@@ -77,7 +77,7 @@ std::string CAudioFormatChooser::DescribeFormat(int p) const {
 
 std::string CAudioFormatChooser::FormatSuffix() {
     if (position < 0 || position >= static_cast<int>(formats.size())) position = 0;
-    if (formats.empty()) return kNoFormatSuffix;
+    if (formats.empty()) return kNoSettings;
     const Figures f = FiguresOf(formats[position]);
     char text[96];
     std::snprintf(text, sizeof text, "_%ukbps-%ukHz-%s", f.kbps, f.kHz, f.channels);

@@ -33,12 +33,11 @@ public:
     // "No settings" for an empty list.
     std::string DescribeFormat(int p = -1) const;
 
-    // "_%dkbps-%dkHz-%s" for the current position (reset to 0 when outside the list). With an
-    // empty list the suffix is kNoFormatSuffix, a file-name-safe text.
+    // "_%dkbps-%dkHz-%s" for the current position (reset to 0 when outside the list); "No
+    // settings" for an empty list (the batch driver then names the file with its own suffix).
     std::string FormatSuffix();
 
     static constexpr const char* kNoSettings = "No settings";
-    static constexpr const char* kNoFormatSuffix = "_converted";
 
     ElementRef encoder;                 // shared with the settings; empty for "_Uncompressed_"
     std::vector<WaveFormat> formats;    // in the encoder's list order

