@@ -172,6 +172,13 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
         *errorText = "The media framework is not available.";
         return E_POINTER;
     }
+    // Only regular files: opening a FIFO or a device would block the user-interface thread
+    // before any time limit applies.
+    if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) &&
+        !g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR)) {
+        *errorText = "The path is not a regular file.";
+        return E_INVALIDARG;
+    }
     GError* rawError = nullptr;
     GCharPtr uri(gst_filename_to_uri(path.c_str(), &rawError));
     GErrorPtr uriError(rawError);
@@ -230,9 +237,8 @@ HRESULT CMediaGraph::OpenClip(CProjectItem& clip) {
     }
     if (SUCCEEDED(QueryAudio())) clip.SetHasAudio(1);
 
-    gint64 duration = -1;
-    if (!m_seeking || !gst_element_query_duration(m_seeking.get(), GST_FORMAT_TIME, &duration) ||
-        duration < 0) {
+    const gint64 duration = QueryDurationNs();
+    if (duration < 0) {
         // A file without a duration cannot be converted; say so rather than drop it silently.
         m_renderError = "The duration of the file could not be determined. File: " + clip.GetName();
         SetMediaErrorText(m_renderError);
@@ -243,6 +249,34 @@ HRESULT CMediaGraph::OpenClip(CProjectItem& clip) {
     if (clip.GetMediaStop() == 0) clip.SetMediaStop(length);
     m_loaded = 1;
     return S_OK;
+}
+
+gint64 CMediaGraph::QueryDurationNs() {
+    if (!m_seeking) return -1;
+    gint64 duration = -1;
+    if (gst_element_query_duration(m_seeking.get(), GST_FORMAT_TIME, &duration) && duration >= 0) {
+        return duration;
+    }
+    // Parsers of streams without an index (ADTS AAC, MP3 without a header frame) estimate the
+    // duration only from frames they have parsed, and a prerolled pipeline parses no more. Let
+    // it run (the sinks do not sync, so it runs as fast as it decodes) until the estimate is
+    // announced with DURATION_CHANGED or the stream ends, then pause it again.
+    gst_element_set_state(m_control.get(), GST_STATE_PLAYING);
+    const gint64 deadline = g_get_monotonic_time() + kDurationWaitMs * 1000;
+    while (g_get_monotonic_time() < deadline) {
+        GstMessagePtr message(gst_bus_timed_pop_filtered(
+            m_events.get(), 50 * GST_MSECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_DURATION_CHANGED | GST_MESSAGE_EOS |
+                                        GST_MESSAGE_ERROR)));
+        if (gst_element_query_duration(m_seeking.get(), GST_FORMAT_TIME, &duration) &&
+            duration >= 0) {
+            break;
+        }
+        duration = -1;
+        if (message && GST_MESSAGE_TYPE(message.get()) != GST_MESSAGE_DURATION_CHANGED) break;
+    }
+    gst_element_set_state(m_control.get(), GST_STATE_PAUSED);
+    return duration;
 }
 
 HRESULT CMediaGraph::QueryVideoSize() {

@@ -78,6 +78,9 @@ public:
     // Longest wait for a file to open (reach PAUSED), in milliseconds.
     static constexpr int kOpenTimeoutMs = 10000;
 
+    // Longest extra wait for a stream that announces its duration only after preroll, in ms.
+    static constexpr int kDurationWaitMs = 2000;
+
     // Brings a pipeline to NULL, waits (bounded by timeoutMs) for the change to finish and drops
     // the reference. Safe on an empty handle. Joins every streaming thread of the pipeline.
     static void ReleasePipeline(GstElementPtr& pipeline, int timeoutMs = 5000);
@@ -120,5 +123,7 @@ protected:
     std::string m_renderError;
 
 private:
+    // The pipeline's duration in nanoseconds, -1 when it has none (bounded wait).
+    gint64 QueryDurationNs();
     HRESULT RenderFile(const std::string& path, std::string* errorText);
 };
