@@ -32,6 +32,7 @@ Probed ProbeFile(const QString& path) {
 }
 
 struct Expected {
+    const char* name;
     Kind kind;
     const char* video;  // nullptr: no video
     int width, height;
@@ -41,6 +42,8 @@ struct Expected {
     int mono;
     double frameSeconds;  // allowed duration error
 };
+
+void PrintTo(const Expected& e, std::ostream* os) { *os << e.name; }
 
 class ProbeGenerated : public ::testing::TestWithParam<Expected> {
 protected:
@@ -94,21 +97,22 @@ TEST_P(ProbeGenerated, DescribesSizeDurationAndCodings) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ProbeGenerated,
     ::testing::Values(
-        Expected{Kind::AviMjpegPcm, "MJPG", 176, 144, "PCM", 22050, 16, 1, 1 / 15.0},
-        Expected{Kind::AviMpeg4Mp3, "XVID", 320, 240, "MP3", 44100, 0, 1, 0.04},
-        Expected{Kind::AviRawVideo, "", 160, 120, nullptr, 0, 0, 0, 0.1},
-        Expected{Kind::Mpeg1System, "MPEG1", 352, 288, "MPEG1", 44100, 0, 1, 0.04},
-        Expected{Kind::Mpeg2Program, "MPEG2", 720, 576, "MPEG2", 48000, 0, 1, 0.04},
+        Expected{"AviMjpegPcm", Kind::AviMjpegPcm, "MJPG", 176, 144, "PCM", 22050, 16, 1, 1 / 15.0},
+        Expected{"AviMpeg4Mp3", Kind::AviMpeg4Mp3, "XVID", 320, 240, "MP3", 44100, 0, 1, 0.04},
+        Expected{"AviRawRgb", Kind::AviRawVideo, "", 160, 120, nullptr, 0, 0, 0, 0.1},
+        Expected{"Mpeg1System", Kind::Mpeg1System, "MPEG1", 352, 288, "MPEG1", 44100, 0, 1, 0.04},
+        Expected{"Mpeg2Program", Kind::Mpeg2Program, "MPEG2", 720, 576, "MPEG2", 48000, 0, 1, 0.04},
         // The program stream demultiplexer takes the duration from the pack clock, which
         // falls short of the last AC-3 frame in this short file.
-        Expected{Kind::Vob, "MPEG2", 720, 576, "Unknown", 48000, 0, 1, 0.2},
+        Expected{"DvdVob", Kind::Vob, "MPEG2", 720, 576, "Unknown", 48000, 0, 1, 0.2},
         // ffprobe adds the ASF preroll; the streams themselves last 2.046 s.
-        Expected{Kind::Wmv, "WMV2", 320, 240, "Windows media", 44100, 16, 1, 0.05},
-        Expected{Kind::WavPcm, nullptr, 0, 0, "PCM", 44100, 16, 0, 0.001},
-        Expected{Kind::WavMono22k, nullptr, 0, 0, "PCM", 22050, 16, 1, 0.001},
-        Expected{Kind::Mp3, nullptr, 0, 0, "MP3", 44100, 0, 0, 0.03},
-        Expected{Kind::Au, nullptr, 0, 0, "Unknown", 8000, 8, 1, 0.001},
-        Expected{Kind::Aac, nullptr, 0, 0, "Unknown", 44100, 0, 1, 0.03}));
+        Expected{"Wmv", Kind::Wmv, "WMV2", 320, 240, "Windows media", 44100, 16, 1, 0.05},
+        Expected{"WavStereo", Kind::WavPcm, nullptr, 0, 0, "PCM", 44100, 16, 0, 0.001},
+        Expected{"WavMono", Kind::WavMono22k, nullptr, 0, 0, "PCM", 22050, 16, 1, 0.001},
+        Expected{"Mp3", Kind::Mp3, nullptr, 0, 0, "MP3", 44100, 0, 0, 0.03},
+        Expected{"SunAu", Kind::Au, nullptr, 0, 0, "Unknown", 8000, 8, 1, 0.001},
+        Expected{"AdtsAac", Kind::Aac, nullptr, 0, 0, "Unknown", 44100, 0, 1, 0.03}),
+    [](const ::testing::TestParamInfo<Expected>& info) { return std::string(info.param.name); });
 
 namespace {
 
