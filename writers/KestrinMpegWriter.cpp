@@ -1,0 +1,751 @@
+#include "KestrinMpegWriter.h"
+
+#include <gst/audio/audio.h>
+#include <gst/video/video.h>
+
+#include <string>
+
+#include "MpegEncoding.h"
+#include "TempOutput.h"
+
+GST_DEBUG_CATEGORY_STATIC(kestrin_mpeg_writer_debug);
+#define GST_CAT_DEFAULT kestrin_mpeg_writer_debug
+
+namespace {
+
+enum { PROP_0, PROP_LOCATION, PROP_PRESET };
+
+constexpr int kVideo = 0;
+constexpr int kAudio = 1;
+constexpr int kDefaultPreset = kPresetMpeg2;
+
+// How far one input may run ahead of the other before its streaming thread waits: bounds the
+// multiplexer's interleaving queue and keeps the program stream well interleaved.
+constexpr GstClockTime kMaxLead = GST_SECOND;
+
+// The pad templates: everything either input can take under some preset. Video must be I420
+// (the codecs' own layout, so no conversion happens here); an upstream videoconvert supplies it.
+#define VIDEO_CAPS                                                                      \
+    "video/x-raw, format=(string)I420, width=(int)[16, 4096], height=(int)[16, 4096], " \
+    "framerate=(fraction)[0/1, 120/1]"
+#define AUDIO_CAPS                                                                              \
+    "audio/x-raw, format=(string)S16LE, layout=(string)interleaved, rate=(int)[8000, 192000], " \
+    "channels=(int)[1, 8]"
+
+GstStaticPadTemplate video_template = GST_STATIC_PAD_TEMPLATE(
+    "Video Input", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(VIDEO_CAPS));
+GstStaticPadTemplate audio_template = GST_STATIC_PAD_TEMPLATE(
+    "Audio Input", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(AUDIO_CAPS));
+
+// Per-input state. Guarded by the element lock, except that segment is only touched by the
+// input's own streaming thread.
+struct InputState {
+    bool expected = false;    // linked when the run started, or configured since
+    bool configured = false;  // its encoder is open (caps received)
+    bool eos = false;
+    int stream = -1;  // index in the file; -1 while the header is unwritten or excluded
+    bool lateWarned = false;
+    GstClockTime position = GST_CLOCK_TIME_NONE;  // running time reached by the data written
+    GstSegment segment;
+};
+
+// An error found under the lock, posted on the bus after the lock is released (a synchronous
+// bus handler may query this element).
+struct PendingError {
+    enum Kind { None, Write, Encode, Format } kind = None;
+    std::string text;
+};
+
+// The state of one run, from READY->PAUSED to PAUSED->READY.
+struct WriterState {
+    MpegPreset preset = PresetForCode(kDefaultPreset);
+    std::string location;
+    CTempOutput temp;
+    CMpegMux mux;
+    CVideoEncoder video;  // used by the video streaming thread only
+    CAudioEncoder audio;  // used by the audio streaming thread only
+    GstVideoInfo videoInfo;
+    GstCaps* videoCaps = nullptr;  // the caps each encoder was opened with
+    GstCaps* audioCaps = nullptr;
+    int audioChannels = 0, audioRate = 0;
+    InputState in[2];
+    bool flushing = true;
+    bool headerWritten = false;
+    uint64_t packetsWritten = 0;
+    bool finished = false;
+    bool failed = false;
+
+    ~WriterState() {
+        gst_caps_replace(&videoCaps, nullptr);
+        gst_caps_replace(&audioCaps, nullptr);
+    }
+};
+
+}  // namespace
+
+struct _KestrinMpegWriter {
+    GstElement parent;
+    GstPad* pads[2];  // "Video Input", "Audio Input"
+    GMutex lock;      // guards state (see WriterState for what each thread may touch)
+    GCond cond;       // signalled whenever an input's progress, EOS or the flushing flag change
+    gchar* location;  // properties, guarded by the object lock
+    gint preset;
+    WriterState* state;
+};
+
+G_DEFINE_TYPE(KestrinMpegWriter, kestrin_mpeg_writer, GST_TYPE_ELEMENT)
+GST_ELEMENT_REGISTER_DEFINE(kestrinempegwriter, "kestrinempegwriter", GST_RANK_NONE,
+                            KESTRIN_TYPE_MPEG_WRITER)
+
+namespace {
+
+int InputIndex(KestrinMpegWriter* self, GstPad* pad) {
+    return pad == self->pads[kVideo] ? kVideo : kAudio;
+}
+
+void PostError(KestrinMpegWriter* self, const PendingError& error) {
+    switch (error.kind) {
+        case PendingError::None:
+            break;
+        case PendingError::Write:
+            GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", error.text.c_str()), (nullptr));
+            break;
+        case PendingError::Encode:
+            GST_ELEMENT_ERROR(self, STREAM, ENCODE, ("%s", error.text.c_str()), (nullptr));
+            break;
+        case PendingError::Format:
+            GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("%s", error.text.c_str()), (nullptr));
+            break;
+    }
+}
+
+// Must be called with the lock held.
+void Fail(KestrinMpegWriter* self, PendingError* pending, PendingError::Kind kind,
+          const std::string& text) {
+    WriterState* s = self->state;
+    s->failed = true;
+    pending->kind = kind;
+    pending->text = text;
+    g_cond_broadcast(&self->cond);
+}
+
+bool Decided(const InputState& in) {
+    return !in.expected || in.configured || in.eos;
+}
+
+// Waits (lock held) until the other input has shown whether it takes part, then writes the file
+// header with the configured inputs, once. Returns GST_FLOW_OK to go on.
+GstFlowReturn WaitForHeader(KestrinMpegWriter* self, int index, PendingError* pending) {
+    WriterState* s = self->state;
+    const InputState& other = s->in[1 - index];
+    while (!s->flushing && !s->failed && !s->headerWritten && !Decided(other))
+        g_cond_wait(&self->cond, &self->lock);
+    if (s->flushing) return GST_FLOW_FLUSHING;
+    if (s->failed) return GST_FLOW_ERROR;
+    if (s->headerWritten) return GST_FLOW_OK;
+
+    std::string error;
+    for (int i : {kVideo, kAudio}) {
+        if (!s->in[i].configured) continue;
+        AVCodecContext* ctx = i == kVideo ? s->video.Context() : s->audio.Context();
+        s->in[i].stream = s->mux.AddStream(ctx, &error);
+        if (s->in[i].stream < 0) break;
+    }
+    if (!error.empty() || !s->mux.WriteHeader(&error)) {
+        Fail(self, pending, PendingError::Write,
+             "Could not write \"" + s->location + "\": " + error);
+        return GST_FLOW_ERROR;
+    }
+    s->headerWritten = true;
+    g_cond_broadcast(&self->cond);
+    return GST_FLOW_OK;
+}
+
+// Waits (lock held) while this input is more than kMaxLead ahead of the other, live one. An
+// input never waits before its first data, nor on an input that has made no progress for a
+// second (a stalled or jumping input must not stop the file).
+GstFlowReturn WaitForTurn(KestrinMpegWriter* self, int index, GstClockTime start) {
+    WriterState* s = self->state;
+    const InputState& me = s->in[index];
+    const InputState& other = s->in[1 - index];
+    auto ahead = [&] {
+        if (!GST_CLOCK_TIME_IS_VALID(start) || !GST_CLOCK_TIME_IS_VALID(me.position) ||
+            other.stream < 0 || other.eos)
+            return false;
+        GstClockTime otherPos = GST_CLOCK_TIME_IS_VALID(other.position) ? other.position : 0;
+        return start > otherPos + kMaxLead;
+    };
+    GstClockTime seen = other.position;
+    gint64 deadline = g_get_monotonic_time() + G_TIME_SPAN_SECOND;
+    while (!s->flushing && !s->failed && ahead()) {
+        if (!g_cond_wait_until(&self->cond, &self->lock, deadline)) {
+            if (other.position == seen) break;
+            seen = other.position;
+            deadline = g_get_monotonic_time() + G_TIME_SPAN_SECOND;
+        }
+    }
+    if (s->flushing) return GST_FLOW_FLUSHING;
+    if (s->failed) return GST_FLOW_ERROR;
+    return GST_FLOW_OK;
+}
+
+// Writes encoded packets of one input and records its progress (lock held).
+bool WritePackets(KestrinMpegWriter* self, int index, PacketList& packets, int64_t reachedNs,
+                  PendingError* pending) {
+    WriterState* s = self->state;
+    AVCodecContext* ctx = index == kVideo ? s->video.Context() : s->audio.Context();
+    std::string error;
+    const size_t count = packets.size();
+    if (!s->mux.Write(packets, s->in[index].stream, ctx->time_base, &error)) {
+        Fail(self, pending, PendingError::Write,
+             "Could not write \"" + s->location + "\": " + error);
+        return false;
+    }
+    s->packetsWritten += count;
+    if (reachedNs >= 0) s->in[index].position = static_cast<GstClockTime>(reachedNs);
+    g_cond_broadcast(&self->cond);
+    return true;
+}
+
+// The video frame stays mapped (and its buffer referenced) while libavcodec holds the AVFrame.
+struct MappedFrame {
+    GstVideoFrame frame;
+};
+
+void ReleaseMappedFrame(void* opaque, uint8_t*) {
+    auto* mapped = static_cast<MappedFrame*>(opaque);
+    gst_video_frame_unmap(&mapped->frame);
+    delete mapped;
+}
+
+// Encodes one video buffer (streaming thread, lock not held).
+bool EncodeVideo(WriterState* s, GstBuffer* buffer, GstClockTime start, GstClockTime end,
+                 PacketList& out, std::string* error) {
+    auto* mapped = new MappedFrame;
+    if (!gst_video_frame_map(&mapped->frame, &s->videoInfo, buffer, GST_MAP_READ)) {
+        delete mapped;
+        *error = "cannot read a video frame";
+        return false;
+    }
+    AVFrame* frame = av_frame_alloc();
+    if (!frame) {
+        gst_video_frame_unmap(&mapped->frame);
+        delete mapped;
+        *error = "out of memory";
+        return false;
+    }
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = GST_VIDEO_FRAME_WIDTH(&mapped->frame);
+    frame->height = GST_VIDEO_FRAME_HEIGHT(&mapped->frame);
+    for (int p = 0; p < 3; ++p) {
+        frame->data[p] = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, p));
+        frame->linesize[p] = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, p);
+    }
+    frame->buf[0] = av_buffer_create(frame->data[0], GST_VIDEO_FRAME_SIZE(&mapped->frame),
+                                     ReleaseMappedFrame, mapped, AV_BUFFER_FLAG_READONLY);
+    if (!frame->buf[0]) {
+        gst_video_frame_unmap(&mapped->frame);
+        delete mapped;
+        av_frame_free(&frame);
+        *error = "out of memory";
+        return false;
+    }
+    int64_t startNs = GST_CLOCK_TIME_IS_VALID(start) ? static_cast<int64_t>(start) : -1;
+    int64_t endNs = GST_CLOCK_TIME_IS_VALID(end) ? static_cast<int64_t>(end) : -1;
+    bool ok = s->video.Encode(frame, startNs, endNs, out, error);
+    av_frame_free(&frame);
+    return ok;
+}
+
+GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
+    auto* self = KESTRIN_MPEG_WRITER(parent);
+    const int index = InputIndex(self, pad);
+    WriterState* s = self->state;
+    InputState& in = s->in[index];
+    PendingError pending;
+
+    // Running times of the buffer; an unknown end is left to the encoder's own count.
+    GstClockTime start = GST_CLOCK_TIME_NONE, end = GST_CLOCK_TIME_NONE;
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) {
+        start = gst_segment_to_running_time(&in.segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        if (GST_BUFFER_DURATION_IS_VALID(buffer))
+            end = gst_segment_to_running_time(&in.segment, GST_FORMAT_TIME,
+                                              GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer));
+    }
+    if (index == kAudio && GST_CLOCK_TIME_IS_VALID(start) && s->audioRate > 0) {
+        guint64 frames = gst_buffer_get_size(buffer) / (2 * s->audioChannels);
+        end = start + gst_util_uint64_scale(frames, GST_SECOND, s->audioRate);
+    }
+
+    g_mutex_lock(&self->lock);
+    GstFlowReturn flow = GST_FLOW_OK;
+    if (s->flushing) {
+        flow = GST_FLOW_FLUSHING;
+    } else if (s->failed) {
+        flow = GST_FLOW_ERROR;
+    } else if (in.eos || s->finished) {
+        flow = GST_FLOW_EOS;
+    } else if (!in.configured) {
+        flow = GST_FLOW_NOT_NEGOTIATED;
+    }
+    if (flow == GST_FLOW_OK) flow = WaitForHeader(self, index, &pending);
+    if (flow == GST_FLOW_OK) flow = WaitForTurn(self, index, start);
+    bool excluded = in.stream < 0;
+    if (flow == GST_FLOW_OK && excluded && !in.lateWarned) {
+        in.lateWarned = true;
+        GST_WARNING_OBJECT(pad, "input started after the file header was written; ignored");
+    }
+    g_mutex_unlock(&self->lock);
+    if (flow != GST_FLOW_OK || excluded) {
+        PostError(self, pending);
+        gst_buffer_unref(buffer);
+        return flow;
+    }
+
+    PacketList packets;
+    std::string error;
+    bool ok;
+    if (index == kVideo) {
+        ok = EncodeVideo(s, buffer, start, end, packets, &error);
+    } else {
+        GstMapInfo map;
+        ok = gst_buffer_map(buffer, &map, GST_MAP_READ);
+        if (ok) {
+            int frames = static_cast<int>(map.size / (2 * s->audioChannels));
+            int64_t startNs = GST_CLOCK_TIME_IS_VALID(start) ? static_cast<int64_t>(start) : -1;
+            ok = s->audio.Encode(reinterpret_cast<const int16_t*>(map.data), frames, startNs,
+                                 packets, &error);
+            gst_buffer_unmap(buffer, &map);
+        } else {
+            error = "cannot read an audio buffer";
+        }
+    }
+    gst_buffer_unref(buffer);
+    int64_t reached = index == kVideo ? s->video.PositionNs() : s->audio.PositionNs();
+
+    g_mutex_lock(&self->lock);
+    if (!ok) {
+        Fail(self, &pending, PendingError::Encode,
+             "Could not encode \"" + s->location + "\": " + error);
+        flow = GST_FLOW_ERROR;
+    } else if (s->failed) {
+        flow = GST_FLOW_ERROR;
+    } else if (!WritePackets(self, index, packets, reached, &pending)) {
+        flow = GST_FLOW_ERROR;
+    }
+    g_mutex_unlock(&self->lock);
+    PostError(self, pending);
+    return flow;
+}
+
+// Opens the input's encoder for its caps (streaming thread, lock not held).
+gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
+    WriterState* s = self->state;
+    GstCaps* current = index == kVideo ? s->videoCaps : s->audioCaps;
+    if (current) {
+        if (gst_caps_is_equal(current, caps)) return TRUE;
+        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
+                          ("The input format of the MPEG writer cannot change while writing."),
+                          ("%" GST_PTR_FORMAT " -> %" GST_PTR_FORMAT, current, caps));
+        return FALSE;
+    }
+    std::string error;
+    bool ok;
+    if (index == kVideo) {
+        GstVideoInfo info;
+        if (!gst_video_info_from_caps(&info, caps)) return FALSE;
+        s->videoInfo = info;
+        ok = s->video.Open(s->preset, info.width, info.height, {info.fps_n, info.fps_d},
+                           {info.par_n, info.par_d}, &error);
+    } else {
+        GstAudioInfo info;
+        if (!gst_audio_info_from_caps(&info, caps)) return FALSE;
+        s->audioRate = GST_AUDIO_INFO_RATE(&info);
+        s->audioChannels = GST_AUDIO_INFO_CHANNELS(&info);
+        ok = s->audio.Open(s->preset, s->audioRate, s->audioChannels, &error);
+    }
+    if (!ok) {
+        GST_ELEMENT_ERROR(self, STREAM, ENCODE,
+                          ("Could not encode \"%s\": %s", s->location.c_str(), error.c_str()),
+                          (nullptr));
+        g_mutex_lock(&self->lock);
+        s->failed = true;
+        g_cond_broadcast(&self->cond);
+        g_mutex_unlock(&self->lock);
+        return FALSE;
+    }
+    gst_caps_replace(index == kVideo ? &s->videoCaps : &s->audioCaps, caps);
+    g_mutex_lock(&self->lock);
+    s->in[index].configured = true;
+    s->in[index].expected = true;
+    g_cond_broadcast(&self->cond);
+    g_mutex_unlock(&self->lock);
+    return TRUE;
+}
+
+// Ends one input: drains its encoder, and when every input has ended finishes the file and
+// posts EOS as a sink does (streaming thread, lock not held).
+gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
+    WriterState* s = self->state;
+    InputState& in = s->in[index];
+    PendingError pending;
+
+    g_mutex_lock(&self->lock);
+    if (in.eos || s->flushing) {
+        g_mutex_unlock(&self->lock);
+        return TRUE;
+    }
+    if (in.configured && !s->failed && WaitForHeader(self, index, &pending) == GST_FLOW_OK &&
+        in.stream >= 0) {
+        g_mutex_unlock(&self->lock);
+        PacketList packets;
+        std::string error;
+        bool ok =
+            index == kVideo ? s->video.Flush(packets, &error) : s->audio.Flush(packets, &error);
+        g_mutex_lock(&self->lock);
+        if (!ok)
+            Fail(self, &pending, PendingError::Encode,
+                 "Could not encode \"" + s->location + "\": " + error);
+        else if (!s->failed && !s->flushing)
+            WritePackets(self, index, packets, -1, &pending);
+    }
+    in.eos = true;
+    g_cond_broadcast(&self->cond);
+
+    bool allEnded = true;
+    for (const InputState& i : s->in) allEnded = allEnded && (!i.expected || i.eos);
+    bool postEos = false;
+    if (allEnded && !s->finished && !s->failed && !s->flushing) {
+        s->finished = true;
+        std::string error;
+        // A file without a single coded frame would pass for a converted one.
+        if (!s->headerWritten || s->packetsWritten == 0) {
+            Fail(self, &pending, PendingError::Format,
+                 "Could not write \"" + s->location + "\": no video or audio reached the writer");
+        } else if (!s->mux.Finish(&error) || !s->temp.Commit(&error)) {
+            Fail(self, &pending, PendingError::Write,
+                 "Could not write \"" + s->location + "\": " + error);
+        } else {
+            postEos = true;
+        }
+    }
+    g_mutex_unlock(&self->lock);
+
+    PostError(self, pending);
+    if (postEos) {
+        GstMessage* msg = gst_message_new_eos(GST_OBJECT(self));
+        gst_message_set_seqnum(msg, seqnum);
+        gst_element_post_message(GST_ELEMENT(self), msg);
+    }
+    return TRUE;
+}
+
+gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
+    auto* self = KESTRIN_MPEG_WRITER(parent);
+    const int index = InputIndex(self, pad);
+    WriterState* s = self->state;
+    gboolean result = TRUE;
+    switch (GST_EVENT_TYPE(event)) {
+        case GST_EVENT_CAPS: {
+            GstCaps* caps;
+            gst_event_parse_caps(event, &caps);
+            result = SetCaps(self, index, caps);
+            break;
+        }
+        case GST_EVENT_SEGMENT: {
+            const GstSegment* segment;
+            gst_event_parse_segment(event, &segment);
+            if (segment->format == GST_FORMAT_TIME) {
+                gst_segment_copy_into(segment, &s->in[index].segment);
+            } else {
+                GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("The MPEG writer needs timed input."),
+                                  ("segment format %s", gst_format_get_name(segment->format)));
+                result = FALSE;
+            }
+            break;
+        }
+        case GST_EVENT_GAP: {
+            // No data for a while: the other input need not wait for this one meanwhile.
+            GstClockTime ts, duration;
+            gst_event_parse_gap(event, &ts, &duration);
+            if (GST_CLOCK_TIME_IS_VALID(duration)) ts += duration;
+            GstClockTime rt =
+                gst_segment_to_running_time(&s->in[index].segment, GST_FORMAT_TIME, ts);
+            g_mutex_lock(&self->lock);
+            if (GST_CLOCK_TIME_IS_VALID(rt)) s->in[index].position = rt;
+            g_cond_broadcast(&self->cond);
+            g_mutex_unlock(&self->lock);
+            break;
+        }
+        case GST_EVENT_EOS:
+            result = HandleEos(self, index, gst_event_get_seqnum(event));
+            break;
+        case GST_EVENT_FLUSH_START:
+            g_mutex_lock(&self->lock);
+            s->flushing = true;
+            g_cond_broadcast(&self->cond);
+            g_mutex_unlock(&self->lock);
+            break;
+        case GST_EVENT_FLUSH_STOP:
+            // A program stream cannot be rewritten: writing simply continues.
+            g_mutex_lock(&self->lock);
+            s->flushing = false;
+            g_mutex_unlock(&self->lock);
+            break;
+        default:
+            break;
+    }
+    gst_event_unref(event);
+    return result;
+}
+
+// The caps an input takes under the current preset: disc targets fix the frame size and prefer
+// their frame rate and audio rate, so that upstream converters produce them.
+GstCaps* InputCaps(KestrinMpegWriter* self, int index) {
+    GST_OBJECT_LOCK(self);
+    const MpegPreset& preset = PresetForCode(self->preset);
+    GST_OBJECT_UNLOCK(self);
+    if (!preset.discTarget) return gst_caps_from_string(index == kVideo ? VIDEO_CAPS : AUDIO_CAPS);
+    if (index == kVideo) {
+        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
+                                            G_TYPE_INT, preset.width, "height", G_TYPE_INT,
+                                            preset.height, "framerate", GST_TYPE_FRACTION,
+                                            preset.frameRate.num, preset.frameRate.den, nullptr);
+        GstCaps* anyRate =
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
+                                preset.width, "height", G_TYPE_INT, preset.height, "framerate",
+                                GST_TYPE_FRACTION_RANGE, 0, 1, 120, 1, nullptr);
+        return gst_caps_merge(caps, anyRate);
+    }
+    GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout",
+                                        G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT,
+                                        preset.audioRate, "channels", G_TYPE_INT, 2, nullptr);
+    return gst_caps_merge(caps, gst_caps_from_string(AUDIO_CAPS));
+}
+
+gboolean SinkQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
+    auto* self = KESTRIN_MPEG_WRITER(parent);
+    const int index = InputIndex(self, pad);
+    switch (GST_QUERY_TYPE(query)) {
+        case GST_QUERY_CAPS: {
+            GstCaps* filter;
+            gst_query_parse_caps(query, &filter);
+            GstCaps* caps = InputCaps(self, index);
+            if (filter) {
+                GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+                gst_caps_unref(caps);
+                caps = both;
+            }
+            gst_query_set_caps_result(query, caps);
+            gst_caps_unref(caps);
+            return TRUE;
+        }
+        case GST_QUERY_ACCEPT_CAPS: {
+            GstCaps* caps;
+            gst_query_parse_accept_caps(query, &caps);
+            GstCaps* allowed = InputCaps(self, index);
+            gst_query_set_accept_caps_result(query, gst_caps_is_subset(caps, allowed));
+            gst_caps_unref(allowed);
+            return TRUE;
+        }
+        default:
+            return gst_pad_query_default(pad, parent, query);
+    }
+}
+
+// The media time written: the least position of the inputs still running (the file holds
+// everything up to there), or the greatest once all have ended.
+gboolean ElementQuery(GstElement* element, GstQuery* query) {
+    auto* self = KESTRIN_MPEG_WRITER(element);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_POSITION)
+        return GST_ELEMENT_CLASS(kestrin_mpeg_writer_parent_class)->query(element, query);
+    GstFormat format;
+    gst_query_parse_position(query, &format, nullptr);
+    if (format != GST_FORMAT_TIME) return FALSE;
+    g_mutex_lock(&self->lock);
+    GstClockTime running = GST_CLOCK_TIME_NONE, ended = 0;
+    bool any = false;
+    for (const InputState& in : self->state->in) {
+        if (in.stream < 0 || !GST_CLOCK_TIME_IS_VALID(in.position)) continue;
+        any = true;
+        if (in.eos)
+            ended = MAX(ended, in.position);
+        else
+            running = GST_CLOCK_TIME_IS_VALID(running) ? MIN(running, in.position) : in.position;
+    }
+    g_mutex_unlock(&self->lock);
+    gint64 position = !any ? 0 : GST_CLOCK_TIME_IS_VALID(running) ? running : ended;
+    gst_query_set_position(query, GST_FORMAT_TIME, position);
+    return TRUE;
+}
+
+// Replaces the run's state; the old one's destructor removes an unfinished temporary file.
+// Called only while no streaming thread runs; the lock keeps position queries out.
+void ResetState(KestrinMpegWriter* self) {
+    g_mutex_lock(&self->lock);
+    WriterState* old = self->state;
+    self->state = new WriterState;
+    g_mutex_unlock(&self->lock);
+    delete old;
+}
+
+// READY->PAUSED: opens the temporary output and resets the run.
+gboolean Start(KestrinMpegWriter* self) {
+    GST_OBJECT_LOCK(self);
+    std::string location = self->location ? self->location : "";
+    int presetCode = self->preset;
+    GST_OBJECT_UNLOCK(self);
+
+    ResetState(self);
+    WriterState* s = self->state;
+    s->preset = PresetForCode(presetCode);
+    s->location = location;
+    if (location.empty()) {
+        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name specified for writing."),
+                          (nullptr));
+        return FALSE;
+    }
+    std::string error;
+    if (!s->temp.Create(location, &error) || !s->mux.Open(s->preset, s->temp.TempPath(), &error)) {
+        GST_ELEMENT_ERROR(
+            self, RESOURCE, OPEN_WRITE,
+            ("Could not open file \"%s\" for writing: %s", location.c_str(), error.c_str()),
+            (nullptr));
+        s->temp.Discard();
+        return FALSE;
+    }
+    for (int i : {kVideo, kAudio}) {
+        gst_segment_init(&s->in[i].segment, GST_FORMAT_TIME);
+        s->in[i].expected = gst_pad_is_linked(self->pads[i]);
+    }
+    g_mutex_lock(&self->lock);
+    s->flushing = false;
+    g_mutex_unlock(&self->lock);
+    return TRUE;
+}
+
+GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
+    auto* self = KESTRIN_MPEG_WRITER(element);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !Start(self))
+        return GST_STATE_CHANGE_FAILURE;
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
+        // Wake waiting streaming threads before the parent deactivates the pads, which takes
+        // their stream locks.
+        g_mutex_lock(&self->lock);
+        self->state->flushing = true;
+        g_cond_broadcast(&self->cond);
+        g_mutex_unlock(&self->lock);
+    }
+    GstStateChangeReturn ret =
+        GST_ELEMENT_CLASS(kestrin_mpeg_writer_parent_class)->change_state(element, transition);
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
+        // The streaming threads are gone: an unfinished file is removed, the destination kept.
+        ResetState(self);
+    }
+    return ret;
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+    auto* self = KESTRIN_MPEG_WRITER(object);
+    GST_OBJECT_LOCK(self);
+    bool running = GST_STATE(self) > GST_STATE_READY;
+    switch (id) {
+        case PROP_LOCATION:
+            if (running) {
+                g_warning("kestrinempegwriter: location cannot change while writing");
+            } else {
+                g_free(self->location);
+                self->location = g_value_dup_string(value);
+            }
+            break;
+        case PROP_PRESET:
+            if (running)
+                g_warning("kestrinempegwriter: preset cannot change while writing");
+            else
+                self->preset = g_value_get_int(value);
+            break;
+        default:
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+    auto* self = KESTRIN_MPEG_WRITER(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+        case PROP_LOCATION:
+            g_value_set_string(value, self->location);
+            break;
+        case PROP_PRESET:
+            g_value_set_int(value, self->preset);
+            break;
+        default:
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+void Finalize(GObject* object) {
+    auto* self = KESTRIN_MPEG_WRITER(object);
+    delete self->state;
+    g_free(self->location);
+    g_mutex_clear(&self->lock);
+    g_cond_clear(&self->cond);
+    G_OBJECT_CLASS(kestrin_mpeg_writer_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+static void kestrin_mpeg_writer_class_init(KestrinMpegWriterClass* klass) {
+    GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
+    GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    gobject_class->set_property = SetProperty;
+    gobject_class->get_property = GetProperty;
+    gobject_class->finalize = Finalize;
+
+    g_object_class_install_property(
+        gobject_class, PROP_LOCATION,
+        g_param_spec_string(
+            "location", "File Location", "Path of the MPEG file to write", nullptr,
+            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+    g_object_class_install_property(
+        gobject_class, PROP_PRESET,
+        g_param_spec_int(
+            "preset", "Preset",
+            "0 MPEG-1, 1 VCD PAL, 2 MPEG-2, 3 SVCD PAL, 4 DVD PAL, 5 VCD NTSC, "
+            "6 SVCD NTSC, 7 DVD NTSC",
+            0, 7, kDefaultPreset,
+            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+
+    gst_element_class_add_static_pad_template(element_class, &video_template);
+    gst_element_class_add_static_pad_template(element_class, &audio_template);
+    gst_element_class_set_static_metadata(
+        element_class, "MPEG Writer Filter", "Sink/File/Encoder/Muxer",
+        "Encodes video and audio and writes an MPEG-1/MPEG-2 program stream (VCD, SVCD, DVD)",
+        "Brontwell");
+    element_class->change_state = ChangeState;
+    element_class->query = ElementQuery;
+
+    GST_DEBUG_CATEGORY_INIT(kestrin_mpeg_writer_debug, "kestrinempegwriter", 0,
+                            "MPEG Writer Filter");
+}
+
+static void kestrin_mpeg_writer_init(KestrinMpegWriter* self) {
+    g_mutex_init(&self->lock);
+    g_cond_init(&self->cond);
+    self->preset = kDefaultPreset;
+    self->state = new WriterState;
+    GstStaticPadTemplate* templates[2] = {&video_template, &audio_template};
+    for (int i : {kVideo, kAudio}) {
+        GstPadTemplate* templ = gst_static_pad_template_get(templates[i]);
+        self->pads[i] = gst_pad_new_from_template(templ, templates[i]->name_template);
+        gst_object_unref(templ);
+        gst_pad_set_chain_function(self->pads[i], Chain);
+        gst_pad_set_event_function(self->pads[i], SinkEvent);
+        gst_pad_set_query_function(self->pads[i], SinkQuery);
+        gst_element_add_pad(GST_ELEMENT(self), self->pads[i]);
+    }
+    // A sink for the bin: the pipeline's EOS waits for this element's EOS message.
+    GST_OBJECT_FLAG_SET(self, GST_ELEMENT_FLAG_SINK);
+}

@@ -1,0 +1,382 @@
+#include "KestrinWavWriter.h"
+
+#include <gst/audio/audio.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "TempOutput.h"
+#include "WavHeader.h"
+
+GST_DEBUG_CATEGORY_STATIC(kestrin_wav_writer_debug);
+#define GST_CAT_DEFAULT kestrin_wav_writer_debug
+
+namespace {
+
+enum { PROP_0, PROP_LOCATION };
+
+#define WAV_CAPS                                                                    \
+    "audio/x-raw, format=(string){ U8, S16LE, S24LE, S32LE, F32LE, F64LE }, "       \
+    "layout=(string)interleaved, rate=(int)[1, 2147483647], channels=(int)[1, 8]; " \
+    "audio/x-alaw, rate=(int)[1, 2147483647], channels=(int)[1, 8]; "               \
+    "audio/x-mulaw, rate=(int)[1, 2147483647], channels=(int)[1, 8]; "              \
+    "audio/mpeg, mpegversion=(int)1, layer=(int)3"
+
+GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(WAV_CAPS));
+
+enum class Mode { Unknown, Wave, Mp3 };
+
+constexpr size_t kFileBuffer = 256 * 1024;
+
+}  // namespace
+
+struct _KestrinWavWriter {
+    GstBaseSink parent;
+    gchar* location;        // property, guarded by the object lock
+    GstClockTime position;  // running time written, guarded by the object lock
+
+    // Streaming thread (and start/stop, when it is not running).
+    CTempOutput* temp;
+    FILE* file;
+    std::string* destination;
+    Mode mode;
+    WavFormat format;
+    uint64_t dataBytes;     // wave data written (Wave mode)
+    uint64_t bytesWritten;  // media bytes written in either mode
+};
+
+G_DEFINE_TYPE(KestrinWavWriter, kestrin_wav_writer, GST_TYPE_BASE_SINK)
+GST_ELEMENT_REGISTER_DEFINE(kestrinwavwriter, "kestrinwavwriter", GST_RANK_NONE,
+                            KESTRIN_TYPE_WAV_WRITER)
+
+namespace {
+
+void PostWriteError(KestrinWavWriter* self, int code) {
+    GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
+                      ("Could not write \"%s\": %s", self->destination->c_str(), g_strerror(code)),
+                      (nullptr));
+}
+
+bool WriteAll(KestrinWavWriter* self, const void* data, size_t size) {
+    if (size && std::fwrite(data, 1, size, self->file) != size) {
+        PostWriteError(self, errno ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
+void CloseFile(KestrinWavWriter* self) {
+    if (self->file) std::fclose(self->file);
+    self->file = nullptr;
+}
+
+gboolean Start(GstBaseSink* sink) {
+    auto* self = KESTRIN_WAV_WRITER(sink);
+    GST_OBJECT_LOCK(self);
+    *self->destination = self->location ? self->location : "";
+    self->position = 0;
+    GST_OBJECT_UNLOCK(self);
+    self->mode = Mode::Unknown;
+    self->dataBytes = 0;
+    self->bytesWritten = 0;
+    if (self->destination->empty()) {
+        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name specified for writing."),
+                          (nullptr));
+        return FALSE;
+    }
+    std::string error;
+    if (self->temp->Create(*self->destination, &error)) {
+        self->file = std::fopen(self->temp->TempPath().c_str(), "wb");
+        if (!self->file) {
+            error = g_strerror(errno);
+            self->temp->Discard();
+        }
+    }
+    if (!self->file) {
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
+                          ("Could not open file \"%s\" for writing: %s", self->destination->c_str(),
+                           error.c_str()),
+                          (nullptr));
+        return FALSE;
+    }
+    std::setvbuf(self->file, nullptr, _IOFBF, kFileBuffer);
+    return TRUE;
+}
+
+// Any run that did not finish leaves nothing behind: the temporary file goes, the destination
+// stays as it was.
+gboolean Stop(GstBaseSink* sink) {
+    auto* self = KESTRIN_WAV_WRITER(sink);
+    CloseFile(self);
+    self->temp->Discard();
+    self->mode = Mode::Unknown;
+    return TRUE;
+}
+
+bool FormatFromCaps(GstCaps* caps, Mode* mode, WavFormat* format) {
+    GstStructure* st = gst_caps_get_structure(caps, 0);
+    const gchar* name = gst_structure_get_name(st);
+    if (g_str_equal(name, "audio/mpeg")) {
+        *mode = Mode::Mp3;
+        return true;
+    }
+    *mode = Mode::Wave;
+    gint rate = 0, channels = 0;
+    if (g_str_equal(name, "audio/x-alaw") || g_str_equal(name, "audio/x-mulaw")) {
+        if (!gst_structure_get_int(st, "rate", &rate) ||
+            !gst_structure_get_int(st, "channels", &channels))
+            return false;
+        format->formatTag = g_str_equal(name, "audio/x-alaw") ? kWaveFormatAlaw : kWaveFormatMulaw;
+        format->bitsPerSample = 8;
+    } else {
+        GstAudioInfo info;
+        if (!gst_audio_info_from_caps(&info, caps)) return false;
+        rate = GST_AUDIO_INFO_RATE(&info);
+        channels = GST_AUDIO_INFO_CHANNELS(&info);
+        format->formatTag = GST_AUDIO_INFO_IS_FLOAT(&info) ? kWaveFormatIeeeFloat : kWaveFormatPcm;
+        format->bitsPerSample = static_cast<uint16_t>(GST_AUDIO_INFO_DEPTH(&info));
+    }
+    format->channels = static_cast<uint16_t>(channels);
+    format->sampleRate = static_cast<uint32_t>(rate);
+    format->blockAlign = static_cast<uint16_t>((format->bitsPerSample + 7) / 8 * channels);
+    return true;
+}
+
+gboolean SetCaps(GstBaseSink* sink, GstCaps* caps) {
+    auto* self = KESTRIN_WAV_WRITER(sink);
+    Mode mode = Mode::Unknown;
+    WavFormat format;
+    if (!FormatFromCaps(caps, &mode, &format)) return FALSE;
+    if (self->mode != Mode::Unknown) {
+        // The header is written: only the same format may continue the file.
+        bool same = mode == self->mode &&
+                    (mode == Mode::Mp3 || (format.formatTag == self->format.formatTag &&
+                                           format.channels == self->format.channels &&
+                                           format.sampleRate == self->format.sampleRate &&
+                                           format.bitsPerSample == self->format.bitsPerSample));
+        if (!same)
+            GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
+                              ("The audio format cannot change while a file is written."),
+                              ("%" GST_PTR_FORMAT, caps));
+        return same;
+    }
+    self->mode = mode;
+    self->format = format;
+    if (mode == Mode::Wave) {
+        std::vector<uint8_t> header = BuildWavHeader(format, 0);
+        return WriteAll(self, header.data(), header.size());
+    }
+    return TRUE;
+}
+
+GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
+    auto* self = KESTRIN_WAV_WRITER(sink);
+    if (self->mode == Mode::Unknown) return GST_FLOW_NOT_NEGOTIATED;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        GST_ELEMENT_ERROR(self, STREAM, FAILED, ("Could not read an audio buffer."), (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    if (self->mode == Mode::Wave && self->dataBytes + map.size > kMaxWavDataBytes) {
+        gst_buffer_unmap(buffer, &map);
+        GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
+                          ("Could not write \"%s\": a WAV file cannot hold more than 4 GB.",
+                           self->destination->c_str()),
+                          (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    bool ok = WriteAll(self, map.data, map.size);
+    gst_buffer_unmap(buffer, &map);
+    if (!ok) return GST_FLOW_ERROR;
+    if (self->mode == Mode::Wave) self->dataBytes += map.size;
+    self->bytesWritten += map.size;
+
+    // The media time written: the end of this buffer in running time, else (untimed PCM)
+    // counted from the bytes.
+    GstClockTime reached = GST_CLOCK_TIME_NONE;
+    const GstSegment* segment = &sink->segment;
+    if (GST_BUFFER_PTS_IS_VALID(buffer) && segment->format == GST_FORMAT_TIME) {
+        GstClockTime end = GST_BUFFER_PTS(buffer);
+        if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
+            end += GST_BUFFER_DURATION(buffer);
+        } else if (self->mode == Mode::Wave && self->format.blockAlign) {
+            end += gst_util_uint64_scale(map.size / self->format.blockAlign, GST_SECOND,
+                                         self->format.sampleRate);
+        }
+        reached = gst_segment_to_running_time(segment, GST_FORMAT_TIME, end);
+    } else if (self->mode == Mode::Wave && self->format.blockAlign) {
+        reached = gst_util_uint64_scale(self->dataBytes / self->format.blockAlign, GST_SECOND,
+                                        self->format.sampleRate);
+    }
+    if (GST_CLOCK_TIME_IS_VALID(reached)) {
+        GST_OBJECT_LOCK(self);
+        self->position = MAX(self->position, reached);
+        GST_OBJECT_UNLOCK(self);
+    }
+    return GST_FLOW_OK;
+}
+
+// Completes the file and moves it onto the destination. Posts the error and returns false on
+// failure; the temporary file is then removed by Stop.
+bool Finish(KestrinWavWriter* self) {
+    // An empty file would pass for a converted one: a stream without audio is a failure.
+    if (self->mode == Mode::Unknown || self->bytesWritten == 0) {
+        GST_ELEMENT_ERROR(
+            self, STREAM, FORMAT,
+            ("Could not write \"%s\": no audio reached the writer.", self->destination->c_str()),
+            (nullptr));
+        return false;
+    }
+    if (self->mode == Mode::Wave) {
+        static const uint8_t kPad = 0;
+        if ((self->dataBytes & 1) && !WriteAll(self, &kPad, 1)) return false;
+        std::vector<uint8_t> header = BuildWavHeader(self->format, self->dataBytes);
+        if (std::fseek(self->file, 0, SEEK_SET) != 0) {
+            PostWriteError(self, errno);
+            return false;
+        }
+        if (!WriteAll(self, header.data(), header.size())) return false;
+    }
+    FILE* file = self->file;
+    self->file = nullptr;
+    if (std::fclose(file) != 0) {
+        PostWriteError(self, errno);
+        return false;
+    }
+    std::string error;
+    if (!self->temp->Commit(&error)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
+                          ("Could not write \"%s\": %s", self->destination->c_str(), error.c_str()),
+                          (nullptr));
+        return false;
+    }
+    return true;
+}
+
+gboolean Event(GstBaseSink* sink, GstEvent* event) {
+    auto* self = KESTRIN_WAV_WRITER(sink);
+    switch (GST_EVENT_TYPE(event)) {
+        case GST_EVENT_EOS:
+            if (!self->file || !Finish(self)) {
+                // No EOS message: the error already posted ends the run.
+                gst_event_unref(event);
+                return FALSE;
+            }
+            break;
+        case GST_EVENT_SEGMENT: {
+            // An MP3 stream may be revised in place: an encoder or Xing muxer rewrites its
+            // first frame after a byte segment back to offset 0.
+            const GstSegment* segment;
+            gst_event_parse_segment(event, &segment);
+            if (self->mode == Mode::Mp3 && segment->format == GST_FORMAT_BYTES && self->file &&
+                std::fseek(self->file, static_cast<long>(segment->start), SEEK_SET) != 0) {
+                PostWriteError(self, errno);
+                gst_event_unref(event);
+                return FALSE;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return GST_BASE_SINK_CLASS(kestrin_wav_writer_parent_class)->event(sink, event);
+}
+
+gboolean ElementQuery(GstElement* element, GstQuery* query) {
+    auto* self = KESTRIN_WAV_WRITER(element);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_POSITION) {
+        GstFormat format;
+        gst_query_parse_position(query, &format, nullptr);
+        if (format != GST_FORMAT_TIME) return FALSE;
+        GST_OBJECT_LOCK(self);
+        GstClockTime position = self->position;
+        GST_OBJECT_UNLOCK(self);
+        gst_query_set_position(query, GST_FORMAT_TIME, static_cast<gint64>(position));
+        return TRUE;
+    }
+    return GST_ELEMENT_CLASS(kestrin_wav_writer_parent_class)->query(element, query);
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+    auto* self = KESTRIN_WAV_WRITER(object);
+    switch (id) {
+        case PROP_LOCATION:
+            GST_OBJECT_LOCK(self);
+            if (GST_STATE(self) > GST_STATE_READY) {
+                g_warning("kestrinwavwriter: location cannot change while writing");
+            } else {
+                g_free(self->location);
+                self->location = g_value_dup_string(value);
+            }
+            GST_OBJECT_UNLOCK(self);
+            break;
+        default:
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    }
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+    auto* self = KESTRIN_WAV_WRITER(object);
+    switch (id) {
+        case PROP_LOCATION:
+            GST_OBJECT_LOCK(self);
+            g_value_set_string(value, self->location);
+            GST_OBJECT_UNLOCK(self);
+            break;
+        default:
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    }
+}
+
+void Finalize(GObject* object) {
+    auto* self = KESTRIN_WAV_WRITER(object);
+    CloseFile(self);
+    delete self->temp;
+    delete self->destination;
+    g_free(self->location);
+    G_OBJECT_CLASS(kestrin_wav_writer_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+static void kestrin_wav_writer_class_init(KestrinWavWriterClass* klass) {
+    GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
+    GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    GstBaseSinkClass* sink_class = GST_BASE_SINK_CLASS(klass);
+    gobject_class->set_property = SetProperty;
+    gobject_class->get_property = GetProperty;
+    gobject_class->finalize = Finalize;
+
+    g_object_class_install_property(
+        gobject_class, PROP_LOCATION,
+        g_param_spec_string(
+            "location", "File Location", "Path of the WAV or MP3 file to write", nullptr,
+            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+
+    gst_element_class_add_static_pad_template(element_class, &sink_template);
+    gst_element_class_set_static_metadata(
+        element_class, "WAV Writer Filter", "Sink/File",
+        "Writes PCM, A-law and mu-law audio as RIFF WAVE and MPEG Layer-3 audio as an MP3 file",
+        "Brontwell");
+    element_class->query = ElementQuery;
+
+    sink_class->start = Start;
+    sink_class->stop = Stop;
+    sink_class->set_caps = SetCaps;
+    sink_class->render = Render;
+    sink_class->event = Event;
+
+    GST_DEBUG_CATEGORY_INIT(kestrin_wav_writer_debug, "kestrinwavwriter", 0, "WAV Writer Filter");
+}
+
+static void kestrin_wav_writer_init(KestrinWavWriter* self) {
+    self->temp = new CTempOutput;
+    self->destination = new std::string;
+    self->mode = Mode::Unknown;
+    // A file writer: as fast as upstream delivers, no clock.
+    gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
+    gst_base_sink_set_last_sample_enabled(GST_BASE_SINK(self), FALSE);
+}

@@ -1,0 +1,251 @@
+// End-to-end runs of "MPEG Writer Filter": generated video and audio in, the file checked by
+// ffprobe.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "MediaFramework.h"
+#include "TestMedia.h"
+#include "WriterPipeline.h"
+
+using namespace writertest;
+
+namespace {
+
+class MpegWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(InitMediaFramework(), S_OK);
+        ASSERT_TRUE(HasElementFactory("kestrinempegwriter"));
+        ASSERT_TRUE(m_dir.isValid());
+    }
+
+    QString PathFor(const char* name) const { return m_dir.filePath(name); }
+
+    // A pipeline with the writer; the caller adds branches.
+    GstElement* NewPipeline(int preset, const QString& location) {
+        GstElement* pipeline = gst_pipeline_new("test");
+        m_writer = gst_element_factory_make("kestrinempegwriter", "writer");
+        g_object_set(m_writer, "preset", preset, "location", location.toUtf8().constData(),
+                     nullptr);
+        gst_bin_add(GST_BIN(pipeline), m_writer);
+        return pipeline;
+    }
+
+    // Video as the engine delivers it (RGB of another size, converted and scaled in front of
+    // the writer) and 48 kHz stereo PCM.
+    bool AddEngineLikeInputs(GstElement* pipeline, int videoFrames, const char* videoRate,
+                             int audioBuffers) {
+        std::string videoCaps =
+            std::string("video/x-raw,format=RGB,width=320,height=240,framerate=") + videoRate;
+        return AddBranch(pipeline, "videotestsrc", videoFrames, videoCaps.c_str(),
+                         "videoconvert ! videoscale ! videorate", m_writer, "Video Input") &&
+               AddBranch(pipeline, "audiotestsrc samplesperbuffer=1920", audioBuffers,
+                         "audio/x-raw,format=S16LE,rate=48000,channels=2", "audioresample",
+                         m_writer, "Audio Input");
+    }
+
+    QTemporaryDir m_dir;
+    GstElement* m_writer = nullptr;  // owned by the pipeline
+};
+
+// Pict types of the video frames in decoding order, e.g. "IPPP...".
+QString FrameTypes(const QString& path) {
+    QString out;
+    testmedia::RunProgram("ffprobe",
+                          {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                           "frame=pict_type", "-of", "csv=p=0", path},
+                          &out);
+    return out.simplified().remove(' ').remove(',');
+}
+
+struct DiscCase {
+    int preset;
+    const char* rate;  // the caps' frame rate
+    int frames;        // 2 s of video
+    const char* videoCodec;
+    int width, height;
+    double frameRate;
+    const char* audioCodec;
+    int sampleRate;
+    int packetSize;
+    int gop;
+};
+
+class DiscPresetTest : public MpegWriterTest, public ::testing::WithParamInterface<DiscCase> {};
+
+TEST_P(DiscPresetTest, WritesTheTargetsStreams) {
+    const DiscCase& c = GetParam();
+    QString path = PathFor("disc.mpg");
+    GstElementPtr pipeline(NewPipeline(c.preset, path));
+    ASSERT_TRUE(AddEngineLikeInputs(pipeline.get(), c.frames, c.rate, 50));
+
+    RunResult run = RunToEnd(pipeline.get());
+    ASSERT_TRUE(run.eos) << run.error;
+    EXPECT_NEAR(run.position / 1e9, 2.0, 0.1);
+
+    testmedia::ProbeResult probe = testmedia::Probe(path);
+    ASSERT_TRUE(probe.ok);
+    EXPECT_EQ(probe.formatName, "mpeg");
+    EXPECT_EQ(probe.videoCodec, c.videoCodec);
+    EXPECT_EQ(probe.width, c.width);
+    EXPECT_EQ(probe.height, c.height);
+    EXPECT_NEAR(probe.frameRate, c.frameRate, 0.01);
+    EXPECT_EQ(probe.audioCodec, c.audioCodec);
+    EXPECT_EQ(probe.sampleRate, c.sampleRate);
+    EXPECT_EQ(probe.channels, 2);
+    EXPECT_NEAR(probe.duration, 2.0, 0.15);
+    // Every pack fills one sector.
+    EXPECT_EQ(QFile(path).size() % c.packetSize, 0);
+    // Closed GOPs of the target's length, all frames present.
+    QString types = FrameTypes(path);
+    EXPECT_EQ(types.size(), c.frames);
+    for (int i = 0; i < types.size(); ++i)
+        EXPECT_EQ(types[i] == 'I', i % c.gop == 0)
+            << "frame " << i << " of " << types.toStdString();
+    EXPECT_TRUE(testmedia::DecodesCleanly(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presets, DiscPresetTest,
+    ::testing::Values(
+        DiscCase{1, "25/1", 50, "mpeg1video", 352, 288, 25, "mp2", 44100, 2324, 15},
+        DiscCase{5, "30000/1001", 60, "mpeg1video", 352, 240, 29.97, "mp2", 44100, 2324, 18},
+        DiscCase{3, "25/1", 50, "mpeg2video", 480, 576, 25, "mp2", 44100, 2324, 15},
+        DiscCase{6, "30000/1001", 60, "mpeg2video", 480, 480, 29.97, "mp2", 44100, 2324, 18},
+        DiscCase{4, "25/1", 50, "mpeg2video", 720, 576, 25, "ac3", 48000, 2048, 15},
+        DiscCase{7, "30000/1001", 60, "mpeg2video", 720, 480, 29.97, "ac3", 48000, 2048, 18}),
+    [](const ::testing::TestParamInfo<DiscCase>& info) {
+        return "Preset" + std::to_string(info.param.preset);
+    });
+
+// The generic presets keep the incoming frame size; a rate MPEG cannot carry becomes the nearest
+// legal one with frames repeated, so the duration stays that of the input.
+TEST_F(MpegWriterTest, GenericPresetsKeepTheInputSizeAndDuration) {
+    struct {
+        int preset;
+        const char* codec;
+    } cases[] = {{0, "mpeg1video"}, {2, "mpeg2video"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.preset);
+        QString path = PathFor(c.preset ? "generic2.mpg" : "generic1.mpg");
+        GstElementPtr pipeline(NewPipeline(c.preset, path));
+        ASSERT_TRUE(AddBranch(pipeline.get(), "videotestsrc", 30,
+                              "video/x-raw,format=I420,width=320,height=240,framerate=15/1", "",
+                              m_writer, "Video Input"));
+        ASSERT_TRUE(AddBranch(pipeline.get(), "audiotestsrc samplesperbuffer=2205", 40,
+                              "audio/x-raw,format=S16LE,rate=44100,channels=1", "", m_writer,
+                              "Audio Input"));
+        RunResult run = RunToEnd(pipeline.get());
+        ASSERT_TRUE(run.eos) << run.error;
+
+        testmedia::ProbeResult probe = testmedia::Probe(path);
+        ASSERT_TRUE(probe.ok);
+        EXPECT_EQ(probe.formatName, "mpeg");
+        EXPECT_EQ(probe.videoCodec, c.codec);
+        EXPECT_EQ(probe.width, 320);
+        EXPECT_EQ(probe.height, 240);
+        EXPECT_NEAR(probe.frameRate, 23.976, 0.01);
+        EXPECT_EQ(probe.audioCodec, "mp2");
+        EXPECT_EQ(probe.sampleRate, 44100);
+        EXPECT_EQ(probe.channels, 1);
+        EXPECT_NEAR(probe.duration, 2.0, 0.15);
+        EXPECT_NEAR(FrameTypes(path).size(), 48, 1);
+    }
+}
+
+// An input that is not linked, or that ends without data, leaves a file with the other stream.
+TEST_F(MpegWriterTest, WritesVideoOnlyAndAudioOnlyStreams) {
+    {
+        QString path = PathFor("video-only.mpg");
+        GstElementPtr pipeline(NewPipeline(4, path));
+        ASSERT_TRUE(AddBranch(pipeline.get(), "videotestsrc", 25,
+                              "video/x-raw,format=I420,width=720,height=576,framerate=25/1", "",
+                              m_writer, "Video Input"));
+        RunResult run = RunToEnd(pipeline.get());
+        ASSERT_TRUE(run.eos) << run.error;
+        testmedia::ProbeResult probe = testmedia::Probe(path);
+        EXPECT_EQ(probe.videoCodec, "mpeg2video");
+        EXPECT_EQ(probe.audioCodec, "");
+        EXPECT_NEAR(probe.duration, 1.0, 0.1);
+    }
+    {
+        QString path = PathFor("audio-only.mpg");
+        GstElementPtr pipeline(NewPipeline(1, path));
+        ASSERT_TRUE(AddBranch(pipeline.get(), "audiotestsrc samplesperbuffer=4410", 10,
+                              "audio/x-raw,format=S16LE,rate=44100,channels=2", "", m_writer,
+                              "Audio Input"));
+        RunResult run = RunToEnd(pipeline.get());
+        ASSERT_TRUE(run.eos) << run.error;
+        EXPECT_NEAR(run.position / 1e9, 1.0, 0.05);
+        testmedia::ProbeResult probe = testmedia::Probe(path);
+        EXPECT_EQ(probe.videoCodec, "");
+        EXPECT_EQ(probe.audioCodec, "mp2");
+        EXPECT_NEAR(probe.duration, 1.0, 0.1);
+    }
+    {
+        QString path = PathFor("silent-audio-pad.mpg");
+        GstElementPtr pipeline(NewPipeline(4, path));
+        ASSERT_TRUE(AddBranch(pipeline.get(), "videotestsrc", 25,
+                              "video/x-raw,format=I420,width=720,height=576,framerate=25/1", "",
+                              m_writer, "Video Input"));
+        ASSERT_TRUE(AddBranch(pipeline.get(), "audiotestsrc", 0,
+                              "audio/x-raw,format=S16LE,rate=48000,channels=2", "", m_writer,
+                              "Audio Input"));
+        RunResult run = RunToEnd(pipeline.get());
+        ASSERT_TRUE(run.eos) << run.error;
+        testmedia::ProbeResult probe = testmedia::Probe(path);
+        EXPECT_EQ(probe.videoCodec, "mpeg2video");
+        EXPECT_NEAR(probe.duration, 1.0, 0.1);
+    }
+}
+
+TEST_F(MpegWriterTest, MissingFolderFailsWithAMessageAndNoFile) {
+    QString path = PathFor("missing/out.mpg");
+    GstElementPtr pipeline(NewPipeline(4, path));
+    ASSERT_TRUE(AddEngineLikeInputs(pipeline.get(), 25, "25/1", 25));
+    RunResult run = RunToEnd(pipeline.get(), 20000);
+    EXPECT_FALSE(run.eos);
+    EXPECT_NE(run.error.find("No such file or directory"), std::string::npos) << run.error;
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+// Stopping while streaming never hangs, leaves nothing at the destination and keeps the file
+// that was there; a complete run replaces it.
+TEST_F(MpegWriterTest, StopKeepsTheOldFileAndACompleteRunReplacesIt) {
+    QString path = PathFor("kept.mpg");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old contents");
+    }
+    GstElementPtr pipeline(NewPipeline(4, path));
+    ASSERT_TRUE(AddEngineLikeInputs(pipeline.get(), 100000, "25/1", 100000));
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    // Wait (bounded) until the writer has written something, then stop.
+    gint64 position = 0;
+    for (int i = 0; i < 600 && position <= GST_SECOND / 2; ++i) {
+        g_usleep(10000);
+        gst_element_query_position(pipeline.get(), GST_FORMAT_TIME, &position);
+    }
+    EXPECT_GT(position, GST_SECOND / 2);
+    EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    pipeline.reset();
+
+    QFile kept(path);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("old contents"));
+    kept.close();
+    EXPECT_EQ(FilesIn(m_dir.path()), QStringList{"kept.mpg"});
+
+    GstElementPtr again(NewPipeline(4, path));
+    ASSERT_TRUE(AddEngineLikeInputs(again.get(), 25, "25/1", 25));
+    RunResult run = RunToEnd(again.get());
+    ASSERT_TRUE(run.eos) << run.error;
+    EXPECT_EQ(testmedia::Probe(path).videoCodec, "mpeg2video");
+    EXPECT_EQ(FilesIn(m_dir.path()), QStringList{"kept.mpg"});
+}
+
+}  // namespace

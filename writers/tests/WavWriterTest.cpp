@@ -1,0 +1,163 @@
+// End-to-end runs of "WAV Writer Filter": generated audio in, the file checked by ffprobe and by
+// reading its RIFF header.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include "MediaFramework.h"
+#include "TestMedia.h"
+#include "WriterPipeline.h"
+
+using namespace writertest;
+
+namespace {
+
+class WavWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(InitMediaFramework(), S_OK);
+        ASSERT_TRUE(HasElementFactory("kestrinwavwriter"));
+        ASSERT_TRUE(m_dir.isValid());
+    }
+
+    // audiotestsrc -> caps -> converters -> writer, run to the end.
+    RunResult Write(const QString& path, int buffers, const char* caps, const char* converters) {
+        GstElementPtr pipeline(gst_pipeline_new("test"));
+        GstElement* writer = gst_element_factory_make("kestrinwavwriter", "writer");
+        g_object_set(writer, "location", path.toUtf8().constData(), nullptr);
+        gst_bin_add(GST_BIN(pipeline.get()), writer);
+        if (!AddBranch(pipeline.get(), "audiotestsrc samplesperbuffer=441", buffers, caps,
+                       converters, writer, "sink"))
+            return {false, "cannot link", -1};
+        return RunToEnd(pipeline.get());
+    }
+
+    QTemporaryDir m_dir;
+};
+
+struct ChunkInfo {
+    quint32 riffSize = 0;
+    quint32 dataSize = 0;
+    qint64 dataOffset = -1;
+    quint16 formatTag = 0;
+    quint16 blockAlign = 0;
+};
+
+// Walks the RIFF chunks of a WAV file.
+ChunkInfo ReadChunks(const QString& path) {
+    ChunkInfo info;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return info;
+    QByteArray bytes = file.readAll();
+    if (bytes.size() < 12 || !bytes.startsWith("RIFF")) return info;
+    info.riffSize = qFromLittleEndian<quint32>(bytes.constData() + 4);
+    qint64 pos = 12;
+    while (pos + 8 <= bytes.size()) {
+        QByteArray id = bytes.mid(pos, 4);
+        quint32 size = qFromLittleEndian<quint32>(bytes.constData() + pos + 4);
+        if (id == "fmt ") {
+            info.formatTag = qFromLittleEndian<quint16>(bytes.constData() + pos + 8);
+            info.blockAlign = qFromLittleEndian<quint16>(bytes.constData() + pos + 20);
+        } else if (id == "data") {
+            info.dataSize = size;
+            info.dataOffset = pos + 8;
+            break;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    return info;
+}
+
+struct WavCase {
+    const char* name;
+    const char* caps;
+    const char* converters;
+    const char* codec;
+    int rate, channels;
+    quint16 formatTag;
+    quint16 blockAlign;
+};
+
+class WavFormatTest : public WavWriterTest, public ::testing::WithParamInterface<WavCase> {};
+
+// 100 buffers of 441 samples: exactly one second at 44.1 kHz.
+TEST_P(WavFormatTest, WritesAFileWithConsistentSizes) {
+    const WavCase& c = GetParam();
+    QString path = m_dir.filePath("out.wav");
+    RunResult run = Write(path, 100, c.caps, c.converters);
+    ASSERT_TRUE(run.eos) << run.error;
+    EXPECT_NEAR(run.position / 1e9, 1.0, 0.02);
+
+    testmedia::ProbeResult probe = testmedia::Probe(path);
+    ASSERT_TRUE(probe.ok);
+    EXPECT_EQ(probe.formatName, "wav");
+    EXPECT_EQ(probe.audioCodec, c.codec);
+    EXPECT_EQ(probe.sampleRate, c.rate);
+    EXPECT_EQ(probe.channels, c.channels);
+    EXPECT_NEAR(probe.duration, 1.0, 0.02);
+
+    ChunkInfo chunks = ReadChunks(path);
+    qint64 fileSize = QFile(path).size();
+    EXPECT_EQ(chunks.formatTag, c.formatTag);
+    EXPECT_EQ(chunks.blockAlign, c.blockAlign);
+    EXPECT_EQ(chunks.dataSize, 44100u * c.blockAlign);
+    EXPECT_EQ(chunks.riffSize, fileSize - 8);
+    EXPECT_EQ(chunks.dataOffset + chunks.dataSize + (chunks.dataSize & 1), fileSize);
+    EXPECT_EQ(FilesIn(m_dir.path()), QStringList{"out.wav"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, WavFormatTest,
+    ::testing::Values(WavCase{"S16Stereo", "audio/x-raw,format=S16LE,rate=44100,channels=2", "",
+                              "pcm_s16le", 44100, 2, 1, 4},
+                      WavCase{"U8Mono", "audio/x-raw,format=U8,rate=44100,channels=1", "", "pcm_u8",
+                              44100, 1, 1, 1},
+                      WavCase{"S24Stereo", "audio/x-raw,format=S24LE,rate=44100,channels=2", "",
+                              "pcm_s24le", 44100, 2, 0xFFFE, 6},
+                      WavCase{"Alaw", "audio/x-raw,format=S16LE,rate=44100,channels=1", "alawenc",
+                              "pcm_alaw", 44100, 1, 6, 1},
+                      WavCase{"Mulaw", "audio/x-raw,format=S16LE,rate=44100,channels=2", "mulawenc",
+                              "pcm_mulaw", 44100, 2, 7, 2}),
+    [](const ::testing::TestParamInfo<WavCase>& info) { return info.param.name; });
+
+TEST_F(WavWriterTest, WritesMp3AsAPlainStream) {
+    QString path = m_dir.filePath("out.mp3");
+    RunResult run = Write(path, 200, "audio/x-raw,format=S16LE,rate=44100,channels=2",
+                          "lamemp3enc target=bitrate bitrate=128");
+    ASSERT_TRUE(run.eos) << run.error;
+    EXPECT_NEAR(run.position / 1e9, 2.0, 0.1);
+
+    testmedia::ProbeResult probe = testmedia::Probe(path);
+    ASSERT_TRUE(probe.ok);
+    EXPECT_EQ(probe.formatName, "mp3");
+    EXPECT_EQ(probe.audioCodec, "mp3");
+    EXPECT_EQ(probe.sampleRate, 44100);
+    EXPECT_EQ(probe.channels, 2);
+    EXPECT_NEAR(probe.duration, 2.0, 0.1);
+    EXPECT_TRUE(testmedia::DecodesCleanly(path));
+    // No RIFF wrapper: the file starts with an MPEG audio frame sync.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray head = file.read(2);
+    EXPECT_EQ(quint8(head[0]), 0xFF);
+    EXPECT_EQ(quint8(head[1]) & 0xE0, 0xE0);
+}
+
+// Failures leave no file: a folder that does not exist, and a stream that ends without audio.
+TEST_F(WavWriterTest, FailuresLeaveNoFile) {
+    QString missing = m_dir.filePath("missing/out.wav");
+    RunResult run = Write(missing, 10, "audio/x-raw,format=S16LE,rate=44100,channels=2", "");
+    EXPECT_FALSE(run.eos);
+    EXPECT_NE(run.error.find("No such file or directory"), std::string::npos) << run.error;
+    EXPECT_FALSE(QFile::exists(missing));
+
+    QString empty = m_dir.filePath("empty.wav");
+    run = Write(empty, 0, "audio/x-raw,format=S16LE,rate=44100,channels=2", "");
+    EXPECT_FALSE(run.eos);
+    EXPECT_FALSE(run.error.empty());
+    EXPECT_TRUE(FilesIn(m_dir.path()).isEmpty());
+}
+
+}  // namespace
