@@ -130,16 +130,16 @@ GstFlowReturn CTarrowInputPin::Receive(GstBuffer* buffer) {
 
 gboolean CTarrowInputPin::OnEvent(GstEvent* event) {
     switch (GST_EVENT_TYPE(event)) {
-    case GST_EVENT_EOS:
-    case GST_EVENT_FLUSH_START:
-        m_filter->OpenGate();
-        break;
-    case GST_EVENT_FLUSH_STOP:
-        m_filter->OpenGate();
-        m_filter->SetAwaitingSeek(this, false);
-        break;
-    default:
-        break;
+        case GST_EVENT_EOS:
+        case GST_EVENT_FLUSH_START:
+            m_filter->OpenGate();
+            break;
+        case GST_EVENT_FLUSH_STOP:
+            m_filter->OpenGate();
+            m_filter->SetAwaitingSeek(this, false);
+            break;
+        default:
+            break;
     }
     return gst_pad_push_event(m_filter->Output(m_pairIndex)->Pad(), event);
 }
@@ -147,30 +147,30 @@ gboolean CTarrowInputPin::OnEvent(GstEvent* event) {
 gboolean CTarrowInputPin::OnQuery(GstQuery* query) {
     GstPad* output = m_filter->Output(m_pairIndex)->Pad();
     switch (GST_QUERY_TYPE(query)) {
-    case GST_QUERY_CAPS: {
-        // Anything is accepted; once the output is linked, what downstream takes is offered
-        // so that upstream can choose well.
-        GstCaps* filter = nullptr;
-        gst_query_parse_caps(query, &filter);
-        GstCaps* caps = nullptr;
-        if (gst_pad_is_linked(output))
-            caps = gst_pad_peer_query_caps(output, filter);
-        else
-            caps = filter ? gst_caps_ref(filter) : gst_caps_new_any();
-        gst_query_set_caps_result(query, caps);
-        gst_caps_unref(caps);
-        return TRUE;
-    }
-    case GST_QUERY_ACCEPT_CAPS: {
-        GstCaps* caps = nullptr;
-        gst_query_parse_accept_caps(query, &caps);
-        const gboolean ok =
-            !gst_pad_is_linked(output) || gst_pad_peer_query_accept_caps(output, caps);
-        gst_query_set_accept_caps_result(query, ok);
-        return TRUE;
-    }
-    default:
-        return gst_pad_query_default(m_pad, GST_OBJECT_CAST(m_filter->Element()), query);
+        case GST_QUERY_CAPS: {
+            // Anything is accepted; once the output is linked, what downstream takes is offered
+            // so that upstream can choose well.
+            GstCaps* filter = nullptr;
+            gst_query_parse_caps(query, &filter);
+            GstCaps* caps = nullptr;
+            if (gst_pad_is_linked(output))
+                caps = gst_pad_peer_query_caps(output, filter);
+            else
+                caps = filter ? gst_caps_ref(filter) : gst_caps_new_any();
+            gst_query_set_caps_result(query, caps);
+            gst_caps_unref(caps);
+            return TRUE;
+        }
+        case GST_QUERY_ACCEPT_CAPS: {
+            GstCaps* caps = nullptr;
+            gst_query_parse_accept_caps(query, &caps);
+            const gboolean ok =
+                !gst_pad_is_linked(output) || gst_pad_peer_query_accept_caps(output, caps);
+            gst_query_set_accept_caps_result(query, ok);
+            return TRUE;
+        }
+        default:
+            return gst_pad_query_default(m_pad, GST_OBJECT_CAST(m_filter->Element()), query);
     }
 }
 
@@ -229,23 +229,23 @@ GstPadLinkReturn CTarrowOutputPin::CompleteConnect() {
 
 gboolean CTarrowOutputPin::OnQuery(GstQuery* query) {
     switch (GST_QUERY_TYPE(query)) {
-    case GST_QUERY_CAPS: {
-        GstCaps* filter = nullptr;
-        gst_query_parse_caps(query, &filter);
-        GstCaps* caps = nullptr;
-        EnumMediaTypes(filter, &caps);
-        gst_query_set_caps_result(query, caps);
-        gst_caps_unref(caps);
-        return TRUE;
-    }
-    case GST_QUERY_ACCEPT_CAPS: {
-        GstCaps* caps = nullptr;
-        gst_query_parse_accept_caps(query, &caps);
-        gst_query_set_accept_caps_result(query, CheckMediaType(caps) == S_OK);
-        return TRUE;
-    }
-    default:
-        return gst_pad_query_default(m_pad, GST_OBJECT_CAST(m_filter->Element()), query);
+        case GST_QUERY_CAPS: {
+            GstCaps* filter = nullptr;
+            gst_query_parse_caps(query, &filter);
+            GstCaps* caps = nullptr;
+            EnumMediaTypes(filter, &caps);
+            gst_query_set_caps_result(query, caps);
+            gst_caps_unref(caps);
+            return TRUE;
+        }
+        case GST_QUERY_ACCEPT_CAPS: {
+            GstCaps* caps = nullptr;
+            gst_query_parse_accept_caps(query, &caps);
+            gst_query_set_accept_caps_result(query, CheckMediaType(caps) == S_OK);
+            return TRUE;
+        }
+        default:
+            return gst_pad_query_default(m_pad, GST_OBJECT_CAST(m_filter->Element()), query);
     }
 }
 
@@ -275,9 +275,9 @@ CTarrowFilter::~CTarrowFilter() {
 
 CTarrowInputPin* CTarrowFilter::Input(int pairIndex) {
     g_mutex_lock(&m_lock);
-    CTarrowInputPin* pin =
-        pairIndex >= 0 && pairIndex < static_cast<int>(m_inputs.size()) ? m_inputs[pairIndex].get()
-                                                                         : nullptr;
+    CTarrowInputPin* pin = pairIndex >= 0 && pairIndex < static_cast<int>(m_inputs.size())
+                               ? m_inputs[pairIndex].get()
+                               : nullptr;
     g_mutex_unlock(&m_lock);
     return pin;
 }
@@ -439,7 +439,12 @@ HRESULT CTarrowFilter::OnPropertiesChanged() {
                 continue;
             }
             const HRESULT hr = SeekUpstream(i);
-            if (FAILED(hr)) GST_INFO_OBJECT(pin->Pad(), "upstream not positioned (0x%08x)", hr);
+            if (FAILED(hr)) {
+                // Upstream may simply not know its duration yet: try again before the next
+                // buffer (a second refusal costs nothing).
+                GST_INFO_OBJECT(pin->Pad(), "upstream not positioned yet (0x%08x)", hr);
+                MarkSeekPending(pin);
+            }
         }
     }
     g_mutex_lock(&m_lock);
@@ -477,15 +482,15 @@ GstEvent* CTarrowFilter::PrepareSeek(int pairIndex, HRESULT* hr) {
     }
     const std::int64_t total = totalNs / kNsPerReference;
     std::int64_t stop = 0;
-    bool toEnd = duration == 0 || __builtin_add_overflow(startPoint, duration, &stop) ||
-                 stop > total;
+    bool toEnd =
+        duration == 0 || __builtin_add_overflow(startPoint, duration, &stop) || stop > total;
     const std::int64_t stopNs = toEnd ? totalNs : ToNs(stop);
     GST_DEBUG_OBJECT(pin->Pad(), "seeking upstream to %" GST_TIME_FORMAT " - %" GST_TIME_FORMAT,
                      GST_TIME_ARGS(ToNs(startPoint)), GST_TIME_ARGS(stopNs));
-    return gst_event_new_seek(1.0, GST_FORMAT_TIME,
-                              static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH |
-                                                        GST_SEEK_FLAG_ACCURATE),
-                              GST_SEEK_TYPE_SET, ToNs(startPoint), GST_SEEK_TYPE_SET, stopNs);
+    return gst_event_new_seek(
+        1.0, GST_FORMAT_TIME,
+        static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), GST_SEEK_TYPE_SET,
+        ToNs(startPoint), GST_SEEK_TYPE_SET, stopNs);
 }
 
 HRESULT CTarrowFilter::SeekUpstream(int pairIndex) {
@@ -578,22 +583,22 @@ bool CTarrowFilter::WaitForGate(GstPad* pad) {
 
 void CTarrowFilter::BeforeStateChange(GstStateChange transition) {
     switch (transition) {
-    case GST_STATE_CHANGE_READY_TO_PAUSED:
-    case GST_STATE_CHANGE_PLAYING_TO_PAUSED:
-        CloseGate();
-        break;
-    case GST_STATE_CHANGE_PAUSED_TO_READY:
-        // Before the parent deactivates the pads: deactivation takes the stream lock that a
-        // held streaming thread owns.
-        OpenGate();
-        break;
-    case GST_STATE_CHANGE_PAUSED_TO_PLAYING:
-        g_mutex_lock(&m_lock);
-        RefreshRange();
-        g_mutex_unlock(&m_lock);
-        break;
-    default:
-        break;
+        case GST_STATE_CHANGE_READY_TO_PAUSED:
+        case GST_STATE_CHANGE_PLAYING_TO_PAUSED:
+            CloseGate();
+            break;
+        case GST_STATE_CHANGE_PAUSED_TO_READY:
+            // Before the parent deactivates the pads: deactivation takes the stream lock that a
+            // held streaming thread owns.
+            OpenGate();
+            break;
+        case GST_STATE_CHANGE_PAUSED_TO_PLAYING:
+            g_mutex_lock(&m_lock);
+            RefreshRange();
+            g_mutex_unlock(&m_lock);
+            break;
+        default:
+            break;
     }
 }
 
@@ -601,15 +606,15 @@ GstStateChangeReturn CTarrowFilter::AfterStateChange(GstStateChange transition,
                                                      GstStateChangeReturn ret) {
     if (ret == GST_STATE_CHANGE_FAILURE) return ret;
     switch (transition) {
-    case GST_STATE_CHANGE_READY_TO_PAUSED:
-    case GST_STATE_CHANGE_PLAYING_TO_PAUSED:
-        // Paused without data: the pipeline completes PAUSED while buffers wait at the gate.
-        return GST_STATE_CHANGE_NO_PREROLL;
-    case GST_STATE_CHANGE_PAUSED_TO_PLAYING:
-        OpenGate();
-        return ret;
-    default:
-        return ret;
+        case GST_STATE_CHANGE_READY_TO_PAUSED:
+        case GST_STATE_CHANGE_PLAYING_TO_PAUSED:
+            // Paused without data: the pipeline completes PAUSED while buffers wait at the gate.
+            return GST_STATE_CHANGE_NO_PREROLL;
+        case GST_STATE_CHANGE_PAUSED_TO_PLAYING:
+            OpenGate();
+            return ret;
+        default:
+            return ret;
     }
 }
 

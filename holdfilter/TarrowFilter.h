@@ -22,8 +22,8 @@ public:
     int PairIndex() const { return m_pairIndex; }
 
     GstPadLinkReturn CompleteConnect();
-    GstFlowReturn Receive(GstBuffer* buffer);       // streaming thread; takes the buffer
-    gboolean OnEvent(GstEvent* event);               // takes the event
+    GstFlowReturn Receive(GstBuffer* buffer);  // streaming thread; takes the buffer
+    gboolean OnEvent(GstEvent* event);         // takes the event
     gboolean OnQuery(GstQuery* query);
     gboolean OnActivateMode(GstPadMode mode, gboolean active);
 

@@ -19,10 +19,10 @@ G_DEFINE_TYPE(TarrowHold, tarrow_hold, GST_TYPE_ELEMENT)
 enum { PROP_0, PROP_START_POINT, PROP_DURATION, PROP_PROPERTIES };
 enum { SIGNAL_SAVE_RANGE, SIGNAL_LOAD_RANGE, LAST_SIGNAL };
 
-static GstStaticPadTemplate input_template = GST_STATIC_PAD_TEMPLATE(
-    "Input%d", GST_PAD_SINK, GST_PAD_SOMETIMES, GST_STATIC_CAPS_ANY);
-static GstStaticPadTemplate output_template = GST_STATIC_PAD_TEMPLATE(
-    "Output%d", GST_PAD_SRC, GST_PAD_SOMETIMES, GST_STATIC_CAPS_ANY);
+static GstStaticPadTemplate input_template =
+    GST_STATIC_PAD_TEMPLATE("Input%d", GST_PAD_SINK, GST_PAD_SOMETIMES, GST_STATIC_CAPS_ANY);
+static GstStaticPadTemplate output_template =
+    GST_STATIC_PAD_TEMPLATE("Output%d", GST_PAD_SRC, GST_PAD_SOMETIMES, GST_STATIC_CAPS_ANY);
 
 static void tarrow_hold_init(TarrowHold* self) {
     self->filter = new CTarrowFilter(GST_ELEMENT(self));
@@ -39,25 +39,31 @@ static void tarrow_hold_set_property(GObject* object, guint id, const GValue* va
                                      GParamSpec* pspec) {
     CTarrowFilter* filter = TARROW_HOLD(object)->filter;
     switch (id) {
-    case PROP_START_POINT:
-        filter->SetConfigured(tarrow::kStartPointKey, g_value_get_int64(value));
-        break;
-    case PROP_DURATION:
-        filter->SetConfigured(tarrow::kDurationKey, g_value_get_int64(value));
-        break;
-    default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        case PROP_START_POINT:
+            filter->SetConfigured(tarrow::kStartPointKey, g_value_get_int64(value));
+            break;
+        case PROP_DURATION:
+            filter->SetConfigured(tarrow::kDurationKey, g_value_get_int64(value));
+            break;
+        default:
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
 }
 
-static void tarrow_hold_get_property(GObject* object, guint id, GValue* value,
-                                     GParamSpec* pspec) {
+static void tarrow_hold_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     CTarrowFilter* filter = TARROW_HOLD(object)->filter;
     switch (id) {
-    case PROP_START_POINT: g_value_set_int64(value, filter->ConfiguredStartPoint()); break;
-    case PROP_DURATION: g_value_set_int64(value, filter->ConfiguredDuration()); break;
-    case PROP_PROPERTIES: g_value_set_pointer(value, filter->Properties()); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        case PROP_START_POINT:
+            g_value_set_int64(value, filter->ConfiguredStartPoint());
+            break;
+        case PROP_DURATION:
+            g_value_set_int64(value, filter->ConfiguredDuration());
+            break;
+        case PROP_PROPERTIES:
+            g_value_set_pointer(value, filter->Properties());
+            break;
+        default:
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
 }
 
@@ -108,20 +114,19 @@ static void tarrow_hold_class_init(TarrowHoldClass* klass) {
     g_object_class_install_property(
         object_class, PROP_START_POINT,
         g_param_spec_int64(kTarrowPropStartPoint, "Start point",
-                           "Start of the range the sources are positioned to, in 100-ns units",
-                           0, G_MAXINT64, 0, flags));
+                           "Start of the range the sources are positioned to, in 100-ns units", 0,
+                           G_MAXINT64, 0, flags));
     g_object_class_install_property(
         object_class, PROP_DURATION,
         g_param_spec_int64(kTarrowPropDuration, "Duration",
-                           "Length of that range in 100-ns units; 0 = up to the end", 0,
-                           G_MAXINT64, 0, flags));
+                           "Length of that range in 100-ns units; 0 = up to the end", 0, G_MAXINT64,
+                           0, flags));
     g_object_class_install_property(
         object_class, PROP_PROPERTIES,
         g_param_spec_pointer(kTarrowPropProperties, "Properties",
                              "The element's property store (IVireoProperties*), borrowed: "
                              "valid while the element lives",
-                             static_cast<GParamFlags>(G_PARAM_READABLE |
-                                                      G_PARAM_STATIC_STRINGS)));
+                             static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 
     g_signal_new_class_handler("save-range", G_TYPE_FROM_CLASS(klass),
                                static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),

@@ -8,7 +8,9 @@
 #define PACKAGE "kestrine"
 #endif
 
-static gboolean plugin_init(GstPlugin* plugin) { return tarrow_hold_register(plugin); }
+static gboolean plugin_init(GstPlugin* plugin) {
+    return tarrow_hold_register(plugin);
+}
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, tarrow,
                   "Hold element: holds streams while paused, positions sources to a range",

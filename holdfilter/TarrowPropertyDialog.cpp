@@ -53,8 +53,8 @@ HRESULT CTarrowPropertyDialog::Connect(IVireoUnknown* object) {
 }
 
 HRESULT CTarrowPropertyDialog::ConnectElement(GstElement* element) {
-    if (!element || !g_object_class_find_property(G_OBJECT_GET_CLASS(element),
-                                                  kTarrowPropProperties))
+    if (!element ||
+        !g_object_class_find_property(G_OBJECT_GET_CLASS(element), kTarrowPropProperties))
         return E_NOINTERFACE;
     gpointer store = nullptr;
     g_object_get(element, kTarrowPropProperties, &store, nullptr);
@@ -63,11 +63,16 @@ HRESULT CTarrowPropertyDialog::ConnectElement(GstElement* element) {
 
 QWidget* CTarrowPropertyDialog::Control(int controlId) const {
     switch (controlId) {
-    case IDC_START_POINT: return m_startEdit;
-    case IDC_START_POINT_LABEL: return m_startLabel;
-    case IDC_DURATION: return m_durationEdit;
-    case IDC_DURATION_LABEL: return m_durationLabel;
-    default: return nullptr;
+        case IDC_START_POINT:
+            return m_startEdit;
+        case IDC_START_POINT_LABEL:
+            return m_startLabel;
+        case IDC_DURATION:
+            return m_durationEdit;
+        case IDC_DURATION_LABEL:
+            return m_durationLabel;
+        default:
+            return nullptr;
     }
 }
 

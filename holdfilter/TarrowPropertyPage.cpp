@@ -4,11 +4,16 @@
 
 const char* TarrowPageString(int id) {
     switch (id) {
-    case IDS_START_POINT_LABEL: return "Start point (ms):";
-    case IDS_DURATION_LABEL: return "Duration (ms, 0 = to the end):";
-    case IDS_EMPTY_FIELD: return "Please enter a number of milliseconds in both fields.";
-    case IDS_PAGE_TITLE: return "Tarrow Hold";
-    default: return nullptr;
+        case IDS_START_POINT_LABEL:
+            return "Start point (ms):";
+        case IDS_DURATION_LABEL:
+            return "Duration (ms, 0 = to the end):";
+        case IDS_EMPTY_FIELD:
+            return "Please enter a number of milliseconds in both fields.";
+        case IDS_PAGE_TITLE:
+            return "Tarrow Hold";
+        default:
+            return nullptr;
     }
 }
 

@@ -21,7 +21,9 @@ HRESULT VireoProperties::Create(VireoProperties** out) {
     return S_OK;
 }
 
-VireoProperties::~VireoProperties() { Clear(); }
+VireoProperties::~VireoProperties() {
+    Clear();
+}
 
 HRESULT VireoProperties::QueryInterface(const VireoGuid& iid, void** out) {
     if (!out) return E_POINTER;
@@ -34,7 +36,9 @@ HRESULT VireoProperties::QueryInterface(const VireoGuid& iid, void** out) {
     return E_NOINTERFACE;
 }
 
-std::uint32_t VireoProperties::AddRef() { return ++m_refs; }
+std::uint32_t VireoProperties::AddRef() {
+    return ++m_refs;
+}
 
 std::uint32_t VireoProperties::Release() {
     const std::uint32_t left = --m_refs;
@@ -113,8 +117,12 @@ HRESULT VireoProperties::SetValue(const char* name, const PropValue* value) {
     return S_OK;
 }
 
-HRESULT VireoProperties::ReservedA(std::intptr_t, std::intptr_t) { return E_FAIL; }
-HRESULT VireoProperties::ReservedB(std::intptr_t, std::intptr_t) { return E_FAIL; }
+HRESULT VireoProperties::ReservedA(std::intptr_t, std::intptr_t) {
+    return E_FAIL;
+}
+HRESULT VireoProperties::ReservedB(std::intptr_t, std::intptr_t) {
+    return E_FAIL;
+}
 
 HRESULT VireoProperties::Remove(const char* name) {
     if (!name) return E_POINTER;
@@ -171,7 +179,9 @@ HRESULT VireoProperties::NotifyChanged() {
     return S_OK;
 }
 
-HRESULT VireoProperties::IsChanged() { return m_changed; }
+HRESULT VireoProperties::IsChanged() {
+    return m_changed;
+}
 
 HRESULT VireoProperties::SetTyped(const char* name, PropType type, const void* data,
                                   std::size_t size) {
@@ -237,8 +247,12 @@ std::int16_t ShortFromText(const char* text) {
 std::int32_t LongFromText(const char* text) {
     return static_cast<std::int32_t>(std::strtol(text, nullptr, 0));
 }
-float FloatFromText(const char* text) { return static_cast<float>(std::strtod(text, nullptr)); }
-double DoubleFromText(const char* text) { return std::strtod(text, nullptr); }
+float FloatFromText(const char* text) {
+    return static_cast<float>(std::strtod(text, nullptr));
+}
+double DoubleFromText(const char* text) {
+    return std::strtod(text, nullptr);
+}
 
 }  // namespace
 

@@ -13,17 +13,17 @@ inline constexpr VireoGuid IID_IVireoProperties = {
 
 // Type code of a stored value.
 enum PropType : std::int32_t {
-    PropBool = 1,       // 32-bit integer, 0 or nonzero
-    PropUShort = 2,     // first 2 bytes
-    PropULong = 3,      // first 4 bytes
-    PropShort = 4,      // first 2 bytes
-    PropLong = 5,       // first 4 bytes
-    PropLongLong = 6,   // first 8 bytes (generic SetValue/GetValue only)
-    PropFloat = 7,      // first 4 bytes
-    PropDouble = 8,     // first 8 bytes
-    PropHandle = 9,     // first 4 bytes, never interpreted
-    PropString = 10,    // the text field; the value area is unused
-    PropObject = 11,    // an IVireoUnknown pointer, counted by the store
+    PropBool = 1,      // 32-bit integer, 0 or nonzero
+    PropUShort = 2,    // first 2 bytes
+    PropULong = 3,     // first 4 bytes
+    PropShort = 4,     // first 2 bytes
+    PropLong = 5,      // first 4 bytes
+    PropLongLong = 6,  // first 8 bytes (generic SetValue/GetValue only)
+    PropFloat = 7,     // first 4 bytes
+    PropDouble = 8,    // first 8 bytes
+    PropHandle = 9,    // first 4 bytes, never interpreted
+    PropString = 10,   // the text field; the value area is unused
+    PropObject = 11,   // an IVireoUnknown pointer, counted by the store
 };
 
 // Longest name the store accepts, in bytes (names travel in 260-byte buffers).

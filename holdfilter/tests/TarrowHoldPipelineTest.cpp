@@ -71,8 +71,7 @@ protected:
 TEST_F(TarrowHoldPipelineTest, PipelineCompletesPausedWithoutPrerollThenPlays) {
     GstElementPtr pipeline = Parse("videotestsrc num-buffers=30 ! tarrowhold ! fakesink");
     ASSERT_TRUE(pipeline);
-    EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_PAUSED),
-              GST_STATE_CHANGE_NO_PREROLL);
+    EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_PAUSED), GST_STATE_CHANGE_NO_PREROLL);
     GstState state = GST_STATE_VOID_PENDING;
     EXPECT_EQ(gst_element_get_state(pipeline.get(), &state, nullptr, 5 * GST_SECOND),
               GST_STATE_CHANGE_NO_PREROLL);
@@ -129,8 +128,7 @@ TEST_F(TarrowHoldPipelineTest, RangeChangedWhilePausedPositionsAtOnce) {
             return GST_PAD_PROBE_REMOVE;
         },
         &probe, nullptr);
-    EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_PAUSED),
-              GST_STATE_CHANGE_NO_PREROLL);
+    EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_PAUSED), GST_STATE_CHANGE_NO_PREROLL);
     ASSERT_EQ(arrived.get_future().wait_for(10s), std::future_status::ready);
 
     // The element asks upstream through "Input0".
@@ -155,9 +153,8 @@ TEST(TarrowRegistryTest, GstInspectFindsTheElementInAPrivateRegistry) {
     gchar* out = nullptr;
     gint status = -1;
     GError* error = nullptr;
-    const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), env,
-                                      G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, nullptr,
-                                      &status, &error);
+    const gboolean ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), env, G_SPAWN_SEARCH_PATH,
+                                      nullptr, nullptr, &out, nullptr, &status, &error);
     g_strfreev(env);
     GErrorPtr owned(error);
     ASSERT_TRUE(ran) << (error ? error->message : "");

@@ -130,8 +130,8 @@ TEST(TarrowHoldTest, NegotiatedOutputAcceptsOnlyTheInputCaps) {
               GST_FLOW_OK);
     GstPadPtr output0 = StaticPad(h.Element(), "Output0");
     GstCapsPtr same(gst_caps_from_string(kCaps));
-    GstCapsPtr larger(gst_caps_from_string(
-        "video/x-raw,format=I420,width=32,height=16,framerate=25/1"));
+    GstCapsPtr larger(
+        gst_caps_from_string("video/x-raw,format=I420,width=32,height=16,framerate=25/1"));
     EXPECT_TRUE(gst_pad_query_accept_caps(output0.get(), same.get()));
     EXPECT_FALSE(gst_pad_query_accept_caps(output0.get(), larger.get()));
     GstCapsPtr current(gst_pad_get_current_caps(output0.get()));
@@ -160,9 +160,8 @@ TEST(TarrowHoldTest, PassesTheVeryBuffersAndEventsWhilePlaying) {
     EXPECT_EQ(gst_harness_buffers_in_queue(h.pair0.get()), 0u);
 
     // Events travel along their own pair both ways.
-    gst_harness_push_event(h.pair0.get(),
-                           gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM,
-                                                gst_structure_new_empty("down")));
+    gst_harness_push_event(h.pair0.get(), gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM,
+                                                               gst_structure_new_empty("down")));
     bool sawDown = false;
     while (GstEvent* event = gst_harness_try_pull_event(h.pair0.get())) {
         sawDown |= GST_EVENT_TYPE(event) == GST_EVENT_CUSTOM_DOWNSTREAM;
@@ -269,9 +268,9 @@ TEST(TarrowHoldTest, RangePropertiesWriteThroughTheStore) {
 
     // A client of the store: text values count too, and the element tells its listeners.
     int notified = 0;
-    g_signal_connect(hold.get(), "notify::duration",
-                     G_CALLBACK(+[](GObject*, GParamSpec*, gpointer n) { ++*static_cast<int*>(n); }),
-                     &notified);
+    g_signal_connect(
+        hold.get(), "notify::duration",
+        G_CALLBACK(+[](GObject*, GParamSpec*, gpointer n) { ++*static_cast<int*>(n); }), &notified);
     store->SetString(tarrow::kDurationKey, "30000000");
     store->NotifyChanged();
     gint64 duration = 0;

@@ -1,5 +1,3 @@
-#include "TarrowPropertyDialog.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,6 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "TarrowPropertyDialog.h"
 #include "TarrowRange.h"
 
 TEST(TarrowPropertyDialogTest, EditsTheStoreInMilliseconds) {

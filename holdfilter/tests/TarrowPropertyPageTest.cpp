@@ -1,9 +1,8 @@
-#include "TarrowPropertyPage.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 
+#include "TarrowPropertyPage.h"
 #include "TarrowRange.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "TarrowRange.h"
-
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <random>
+
+#include "TarrowRange.h"
 
 using namespace tarrow;
 
@@ -111,8 +111,8 @@ TEST(TarrowRangeTest, BadPersistedFormsAreRejectedAndChangeNothing) {
     EXPECT_EQ(duration, 88);
 
     // A short version text is accepted: the values follow its terminator.
-    const std::uint8_t shortForm[] = {'1', 0, ' ', 0, 5, 0, 0, 0, 0, 0, 0, 0,
-                                      6, 0, 0, 0, 0, 0, 0, 0};
+    const std::uint8_t shortForm[] = {'1', 0, ' ', 0, 5, 0, 0, 0, 0, 0,
+                                      0,   0, 6,   0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(load(shortForm, sizeof shortForm), S_OK);
     EXPECT_EQ(start, 5);
     EXPECT_EQ(duration, 6);

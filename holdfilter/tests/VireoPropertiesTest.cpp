@@ -1,11 +1,11 @@
-#include "VireoProperties.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "VireoProperties.h"
 
 namespace {
 
@@ -64,9 +64,8 @@ TEST(VireoPropertiesTest, NamesAreOrderedBytewiseAndCaseSensitive) {
     store->SetLong("Dur", 5);        // a prefix sorts first
     EXPECT_EQ(store->GetNames(nullptr, &count), S_OK);
     EXPECT_EQ(count, 5u);
-    EXPECT_EQ(Names(store.p, 10),
-              (std::vector<std::string>{"Dur", "Duration", "Start point", "duration",
-                                        "\xE9t\xE9"}));
+    EXPECT_EQ(Names(store.p, 10), (std::vector<std::string>{"Dur", "Duration", "Start point",
+                                                            "duration", "\xE9t\xE9"}));
     EXPECT_EQ(Names(store.p, 2), (std::vector<std::string>{"Dur", "Duration"}));
 
     const char* one[1];
@@ -267,8 +266,7 @@ TEST(VireoPropertiesTest, MergeCopiesEntriesInOrderAndKeepsOthers) {
     EXPECT_EQ(l, 1);
     a->GetLong("shared", &l);
     EXPECT_EQ(l, 3);
-    EXPECT_EQ(Names(a.p, 10),
-              (std::vector<std::string>{"kept", "object", "shared", "text"}));
+    EXPECT_EQ(Names(a.p, 10), (std::vector<std::string>{"kept", "object", "shared", "text"}));
     EXPECT_EQ(object.refs, 3u);  // one for each store
 
     // Merging a store into itself keeps every entry (its name pointers die on each set).
