@@ -24,10 +24,11 @@ protected:
 
     QString PathFor(const char* name) const { return m_dir.filePath(name); }
 
-    // A pipeline with the writer; the caller adds branches.
-    GstElement* NewPipeline(int preset, const QString& location) {
+    // A pipeline with a new writer, or with the given one (reused as the engine reuses the
+    // settings dialog's writer for every clip); the caller adds branches.
+    GstElement* NewPipeline(int preset, const QString& location, GstElement* reuse = nullptr) {
         GstElement* pipeline = gst_pipeline_new("test");
-        m_writer = gst_element_factory_make("kestrinempegwriter", "writer");
+        m_writer = reuse ? reuse : gst_element_factory_make("kestrinempegwriter", "writer");
         g_object_set(m_writer, "preset", preset, "location", location.toUtf8().constData(),
                      nullptr);
         gst_bin_add(GST_BIN(pipeline), m_writer);
@@ -61,6 +62,35 @@ QString FrameTypes(const QString& path) {
     return out.simplified().remove(' ').remove(',');
 }
 
+// Fields of the first pack header and sequence header, in their coded units.
+struct StreamHeaders {
+    int muxRate = -1;    // 50 bytes/s
+    int bitRate = -1;    // 400 bits/s
+    int vbvBuffer = -1;  // 16 kbit
+};
+
+StreamHeaders ReadHeaders(const QString& path) {
+    StreamHeaders h;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return h;
+    const QByteArray bytes = file.read(256 * 1024);
+    auto at = [&](qsizetype i) { return i < bytes.size() ? int(quint8(bytes[i])) : 0; };
+    qsizetype pack = bytes.indexOf(QByteArray("\x00\x00\x01\xBA", 4));
+    if (pack >= 0) {
+        if ((at(pack + 4) & 0xC0) == 0x40)  // MPEG-2 pack header
+            h.muxRate = (at(pack + 10) << 14) | (at(pack + 11) << 6) | (at(pack + 12) >> 2);
+        else  // MPEG-1 pack header
+            h.muxRate = ((at(pack + 9) & 0x7F) << 15) | (at(pack + 10) << 7) | (at(pack + 11) >> 1);
+    }
+    qsizetype seq = bytes.indexOf(QByteArray("\x00\x00\x01\xB3", 4));
+    if (seq >= 0) {
+        qsizetype b = seq + 4;
+        h.bitRate = (at(b + 4) << 10) | (at(b + 5) << 2) | (at(b + 6) >> 6);
+        h.vbvBuffer = ((at(b + 6) & 0x1F) << 5) | (at(b + 7) >> 3);
+    }
+    return h;
+}
+
 struct DiscCase {
     int preset;
     const char* rate;  // the caps' frame rate
@@ -72,6 +102,9 @@ struct DiscCase {
     int sampleRate;
     int packetSize;
     int gop;
+    int muxRate;  // bits/s; 0: left to the multiplexer
+    int maxRate;  // bits/s, as the sequence header carries it
+    int vbvBits;
 };
 
 class DiscPresetTest : public MpegWriterTest, public ::testing::WithParamInterface<DiscCase> {};
@@ -97,6 +130,10 @@ TEST_P(DiscPresetTest, WritesTheTargetsStreams) {
     EXPECT_EQ(probe.sampleRate, c.sampleRate);
     EXPECT_EQ(probe.channels, 2);
     EXPECT_NEAR(probe.duration, 2.0, 0.15);
+    StreamHeaders headers = ReadHeaders(path);
+    if (c.muxRate) EXPECT_EQ(headers.muxRate, c.muxRate / 400);
+    EXPECT_EQ(headers.bitRate, c.maxRate / 400);
+    EXPECT_EQ(headers.vbvBuffer, c.vbvBits / 16384);
     // Every pack fills one sector.
     EXPECT_EQ(QFile(path).size() % c.packetSize, 0);
     // Closed GOPs of the target's length, all frames present.
@@ -110,13 +147,18 @@ TEST_P(DiscPresetTest, WritesTheTargetsStreams) {
 
 INSTANTIATE_TEST_SUITE_P(
     Presets, DiscPresetTest,
-    ::testing::Values(
-        DiscCase{1, "25/1", 50, "mpeg1video", 352, 288, 25, "mp2", 44100, 2324, 15},
-        DiscCase{5, "30000/1001", 60, "mpeg1video", 352, 240, 29.97, "mp2", 44100, 2324, 18},
-        DiscCase{3, "25/1", 50, "mpeg2video", 480, 576, 25, "mp2", 44100, 2324, 15},
-        DiscCase{6, "30000/1001", 60, "mpeg2video", 480, 480, 29.97, "mp2", 44100, 2324, 18},
-        DiscCase{4, "25/1", 50, "mpeg2video", 720, 576, 25, "ac3", 48000, 2048, 15},
-        DiscCase{7, "30000/1001", 60, "mpeg2video", 720, 480, 29.97, "ac3", 48000, 2048, 18}),
+    ::testing::Values(DiscCase{1, "25/1", 50, "mpeg1video", 352, 288, 25, "mp2", 44100, 2324, 15,
+                               1411200, 1150000, 327680},
+                      DiscCase{5, "30000/1001", 60, "mpeg1video", 352, 240, 29.97, "mp2", 44100,
+                               2324, 18, 1411200, 1150000, 327680},
+                      DiscCase{3, "25/1", 50, "mpeg2video", 480, 576, 25, "mp2", 44100, 2324, 15, 0,
+                               2516000, 1835008},
+                      DiscCase{6, "30000/1001", 60, "mpeg2video", 480, 480, 29.97, "mp2", 44100,
+                               2324, 18, 0, 2516000, 1835008},
+                      DiscCase{4, "25/1", 50, "mpeg2video", 720, 576, 25, "ac3", 48000, 2048, 15,
+                               10080000, 9000000, 1835008},
+                      DiscCase{7, "30000/1001", 60, "mpeg2video", 720, 480, 29.97, "ac3", 48000,
+                               2048, 18, 10080000, 9000000, 1835008}),
     [](const ::testing::TestParamInfo<DiscCase>& info) {
         return "Preset" + std::to_string(info.param.preset);
     });
@@ -212,8 +254,24 @@ TEST_F(MpegWriterTest, MissingFolderFailsWithAMessageAndNoFile) {
     EXPECT_FALSE(QFile::exists(path));
 }
 
+// A write that fails midway (here: a file size limit, as a full disk) ends the run with the
+// system's text and leaves no file.
+TEST_F(MpegWriterTest, WriteFailureIsReportedAndLeavesNoFile) {
+    QString path = PathFor("too-big.mpg");
+    GstElementPtr pipeline(NewPipeline(4, path));
+    ASSERT_TRUE(AddEngineLikeInputs(pipeline.get(), 50, "25/1", 50));
+    RunResult run;
+    {
+        FileSizeLimit limit(200 * 1024);
+        run = RunToEnd(pipeline.get());
+    }
+    EXPECT_FALSE(run.eos);
+    EXPECT_NE(run.error.find("File too large"), std::string::npos) << run.error;
+    EXPECT_TRUE(FilesIn(m_dir.path()).isEmpty());
+}
+
 // Stopping while streaming never hangs, leaves nothing at the destination and keeps the file
-// that was there; a complete run replaces it.
+// that was there; the same writer then serves a complete run, which replaces the file.
 TEST_F(MpegWriterTest, StopKeepsTheOldFileAndACompleteRunReplacesIt) {
     QString path = PathFor("kept.mpg");
     {
@@ -222,9 +280,10 @@ TEST_F(MpegWriterTest, StopKeepsTheOldFileAndACompleteRunReplacesIt) {
         old.write("old contents");
     }
     GstElementPtr pipeline(NewPipeline(4, path));
+    GstElementPtr writer(GST_ELEMENT(gst_object_ref(m_writer)));
     ASSERT_TRUE(AddEngineLikeInputs(pipeline.get(), 100000, "25/1", 100000));
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    // Wait (bounded) until the writer has written something, then stop.
+    // Wait (bounded) until the writer reports written media time, then stop.
     gint64 position = 0;
     for (int i = 0; i < 600 && position <= GST_SECOND / 2; ++i) {
         g_usleep(10000);
@@ -232,6 +291,7 @@ TEST_F(MpegWriterTest, StopKeepsTheOldFileAndACompleteRunReplacesIt) {
     }
     EXPECT_GT(position, GST_SECOND / 2);
     EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    gst_bin_remove(GST_BIN(pipeline.get()), writer.get());
     pipeline.reset();
 
     QFile kept(path);
@@ -240,11 +300,14 @@ TEST_F(MpegWriterTest, StopKeepsTheOldFileAndACompleteRunReplacesIt) {
     kept.close();
     EXPECT_EQ(FilesIn(m_dir.path()), QStringList{"kept.mpg"});
 
-    GstElementPtr again(NewPipeline(4, path));
+    GstElementPtr again(NewPipeline(1, path, writer.get()));
     ASSERT_TRUE(AddEngineLikeInputs(again.get(), 25, "25/1", 25));
     RunResult run = RunToEnd(again.get());
     ASSERT_TRUE(run.eos) << run.error;
-    EXPECT_EQ(testmedia::Probe(path).videoCodec, "mpeg2video");
+    testmedia::ProbeResult probe = testmedia::Probe(path);
+    EXPECT_EQ(probe.videoCodec, "mpeg1video");
+    EXPECT_EQ(probe.width, 352);
+    EXPECT_NEAR(probe.duration, 1.0, 0.1);
     EXPECT_EQ(FilesIn(m_dir.path()), QStringList{"kept.mpg"});
 }
 

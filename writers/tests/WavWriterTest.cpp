@@ -145,13 +145,49 @@ TEST_F(WavWriterTest, WritesMp3AsAPlainStream) {
     EXPECT_EQ(quint8(head[1]) & 0xE0, 0xE0);
 }
 
-// Failures leave no file: a folder that does not exist, and a stream that ends without audio.
+// A VBR stream with a Xing header, which xingmux completes at the end by rewriting the first
+// frame after a byte segment, comes out byte for byte as filesink writes it.
+TEST_F(WavWriterTest, KeepsTheXingHeaderOfAVbrStream) {
+    const char* caps = "audio/x-raw,format=S16LE,rate=44100,channels=2";
+    const char* encoder = "lamemp3enc target=quality quality=2 ! xingmux";
+    QString path = m_dir.filePath("vbr.mp3");
+    RunResult run = Write(path, 200, caps, encoder);
+    ASSERT_TRUE(run.eos) << run.error;
+
+    GstElementPtr pipeline(gst_pipeline_new("reference"));
+    GstElement* sink = gst_element_factory_make("filesink", nullptr);
+    QString reference = m_dir.filePath("reference.mp3");
+    g_object_set(sink, "location", reference.toUtf8().constData(), nullptr);
+    gst_bin_add(GST_BIN(pipeline.get()), sink);
+    ASSERT_TRUE(AddBranch(pipeline.get(), "audiotestsrc samplesperbuffer=441", 200, caps, encoder,
+                          sink, "sink"));
+    ASSERT_TRUE(RunToEnd(pipeline.get()).eos);
+
+    QFile written(path), expected(reference);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(expected.open(QIODevice::ReadOnly));
+    QByteArray bytes = written.readAll();
+    EXPECT_TRUE(bytes.left(200).contains("Xing"));
+    EXPECT_TRUE(bytes == expected.readAll());
+    EXPECT_NEAR(testmedia::Probe(path).duration, 2.0, 0.1);
+}
+
+// Failures leave no file: a folder that does not exist, a write that fails (a file size limit
+// stands for a full disk), and a stream that ends without audio.
 TEST_F(WavWriterTest, FailuresLeaveNoFile) {
     QString missing = m_dir.filePath("missing/out.wav");
     RunResult run = Write(missing, 10, "audio/x-raw,format=S16LE,rate=44100,channels=2", "");
     EXPECT_FALSE(run.eos);
     EXPECT_NE(run.error.find("No such file or directory"), std::string::npos) << run.error;
     EXPECT_FALSE(QFile::exists(missing));
+
+    QString tooBig = m_dir.filePath("too-big.wav");
+    {
+        FileSizeLimit limit(64 * 1024);
+        run = Write(tooBig, 100, "audio/x-raw,format=S16LE,rate=44100,channels=2", "");
+    }
+    EXPECT_FALSE(run.eos);
+    EXPECT_NE(run.error.find("File too large"), std::string::npos) << run.error;
 
     QString empty = m_dir.filePath("empty.wav");
     run = Write(empty, 0, "audio/x-raw,format=S16LE,rate=44100,channels=2", "");

@@ -1,6 +1,9 @@
 #include "WriterPipeline.h"
 
+#include <sys/resource.h>
+
 #include <QDir>
+#include <csignal>
 
 namespace writertest {
 
@@ -46,6 +49,23 @@ RunResult RunToEnd(GstElement* pipeline, int timeoutMs) {
     if (result.eos) gst_element_query_position(pipeline, GST_FORMAT_TIME, &result.position);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     return result;
+}
+
+FileSizeLimit::FileSizeLimit(long bytes) {
+    // Without this the kernel ends the process with SIGXFSZ instead of failing the write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_oldSoft = static_cast<long>(limit.rlim_cur);
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(m_oldSoft);
+    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 QStringList FilesIn(const QString& folder) {

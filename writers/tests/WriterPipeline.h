@@ -25,6 +25,17 @@ bool AddBranch(GstElement* pipeline, const char* source, int buffers, const char
 // sets it to NULL.
 RunResult RunToEnd(GstElement* pipeline, int timeoutMs = 60000);
 
+// Limits the size of files this process may write (RLIMIT_FSIZE) while it lives, so that writes
+// beyond the limit fail with EFBIG ("File too large") as a full disk fails them.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(long bytes);
+    ~FileSizeLimit();
+
+private:
+    long m_oldSoft = -1;
+};
+
 // Names of the files in folder (hidden ones included).
 QStringList FilesIn(const QString& folder);
 
