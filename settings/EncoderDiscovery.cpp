@@ -428,14 +428,17 @@ std::string RegistryFingerprint() {
     GList* plugins = gst_registry_get_plugin_list(gst_registry_get());
     for (GList* l = plugins; l; l = l->next) {
         auto* plugin = GST_PLUGIN(l->data);
-        std::string line = gst_plugin_get_name(plugin);
         const char* file = gst_plugin_get_filename(plugin);
+        // Plugins registered from inside a program (no file) exist in that process only; they
+        // must not make every other program's cache look stale.
+        if (!file) continue;
+        std::string line = gst_plugin_get_name(plugin);
         line += "|";
-        line += file ? file : "";
+        line += file;
         line += "|";
         line += gst_plugin_get_version(plugin) ? gst_plugin_get_version(plugin) : "";
         struct stat info {};
-        if (file && stat(file, &info) == 0)
+        if (stat(file, &info) == 0)
             line += "|" + std::to_string(info.st_size) + "|" + std::to_string(info.st_mtime);
         lines.push_back(std::move(line));
     }

@@ -51,8 +51,9 @@ std::string FactoryNameOf(GstElement* element);
 void SetEncoderCacheFolder(const std::string& folder);
 std::string EncoderCacheFile();
 
-// A fingerprint of the registry's plugins (names, files, sizes, times, versions), the GStreamer
-// version and the host: when it changes, the cache is rebuilt.
+// A fingerprint of the registry's plugin files (names, paths, sizes, times, versions), the
+// GStreamer version and the host: when it changes, the cache is rebuilt. Plugins registered by a
+// program itself (without a file) are not part of it.
 std::string RegistryFingerprint();
 
 // How many trial encodes this process has run (lets tests see that the cache was used).
