@@ -74,6 +74,7 @@ struct WriterState {
     uint64_t packetsWritten = 0;
     bool finished = false;
     bool failed = false;
+    bool errorPosted = false;  // the failure's message is on the bus
 
     ~WriterState() {
         gst_caps_replace(&videoCaps, nullptr);
@@ -103,10 +104,13 @@ int InputIndex(KestrinMpegWriter* self, GstPad* pad) {
     return pad == self->pads[kVideo] ? kVideo : kAudio;
 }
 
+// Posts the error found under the lock (lock not held), then lets the other input report its
+// own failure: upstream elements answer GST_FLOW_ERROR with a generic "Internal data stream error",
+// which must not reach the bus before the writer's message.
 void PostError(KestrinMpegWriter* self, const PendingError& error) {
     switch (error.kind) {
         case PendingError::None:
-            break;
+            return;
         case PendingError::Write:
             GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", error.text.c_str()), (nullptr));
             break;
@@ -117,6 +121,18 @@ void PostError(KestrinMpegWriter* self, const PendingError& error) {
             GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("%s", error.text.c_str()), (nullptr));
             break;
     }
+    g_mutex_lock(&self->lock);
+    self->state->errorPosted = true;
+    g_cond_broadcast(&self->cond);
+    g_mutex_unlock(&self->lock);
+}
+
+// The flow return of an input that finds the run failed (lock held): waits until the failure's
+// message has been posted.
+GstFlowReturn FailedFlow(KestrinMpegWriter* self) {
+    WriterState* s = self->state;
+    while (!s->errorPosted && !s->flushing) g_cond_wait(&self->cond, &self->lock);
+    return GST_FLOW_ERROR;
 }
 
 // Must be called with the lock held.
@@ -141,7 +157,7 @@ GstFlowReturn WaitForHeader(KestrinMpegWriter* self, int index, PendingError* pe
     while (!s->flushing && !s->failed && !s->headerWritten && !Decided(other))
         g_cond_wait(&self->cond, &self->lock);
     if (s->flushing) return GST_FLOW_FLUSHING;
-    if (s->failed) return GST_FLOW_ERROR;
+    if (s->failed) return FailedFlow(self);
     if (s->headerWritten) return GST_FLOW_OK;
 
     std::string error;
@@ -185,7 +201,7 @@ GstFlowReturn WaitForTurn(KestrinMpegWriter* self, int index, GstClockTime start
         }
     }
     if (s->flushing) return GST_FLOW_FLUSHING;
-    if (s->failed) return GST_FLOW_ERROR;
+    if (s->failed) return FailedFlow(self);
     return GST_FLOW_OK;
 }
 
@@ -282,7 +298,7 @@ GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     if (s->flushing) {
         flow = GST_FLOW_FLUSHING;
     } else if (s->failed) {
-        flow = GST_FLOW_ERROR;
+        flow = FailedFlow(self);
     } else if (in.eos || s->finished) {
         flow = GST_FLOW_EOS;
     } else if (!in.configured) {
@@ -329,7 +345,7 @@ GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
              "Could not encode \"" + s->location + "\": " + error);
         flow = GST_FLOW_ERROR;
     } else if (s->failed) {
-        flow = GST_FLOW_ERROR;
+        flow = FailedFlow(self);
     } else if (!WritePackets(self, index, packets, reached, &pending)) {
         flow = GST_FLOW_ERROR;
     }
@@ -370,6 +386,7 @@ gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
                           (nullptr));
         g_mutex_lock(&self->lock);
         s->failed = true;
+        s->errorPosted = true;
         g_cond_broadcast(&self->cond);
         g_mutex_unlock(&self->lock);
         return FALSE;
