@@ -302,6 +302,10 @@ GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     } else if (in.eos || s->finished) {
         flow = GST_FLOW_EOS;
     } else if (!in.configured) {
+        // Upstream reports not-negotiated; the file must not be finished without this input.
+        s->failed = true;
+        s->errorPosted = true;
+        g_cond_broadcast(&self->cond);
         flow = GST_FLOW_NOT_NEGOTIATED;
     }
     if (flow == GST_FLOW_OK) flow = WaitForHeader(self, index, &pending);
@@ -363,6 +367,11 @@ gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                           ("The input format of the MPEG writer cannot change while writing."),
                           ("%" GST_PTR_FORMAT " -> %" GST_PTR_FORMAT, current, caps));
+        g_mutex_lock(&self->lock);
+        s->failed = true;
+        s->errorPosted = true;
+        g_cond_broadcast(&self->cond);
+        g_mutex_unlock(&self->lock);
         return FALSE;
     }
     std::string error;

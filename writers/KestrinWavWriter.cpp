@@ -46,6 +46,7 @@ struct _KestrinWavWriter {
     WavFormat format;
     uint64_t dataBytes;     // wave data written (Wave mode)
     uint64_t bytesWritten;  // media bytes written in either mode
+    bool failed;            // an error was posted: this file must never be committed
 };
 
 G_DEFINE_TYPE(KestrinWavWriter, kestrin_wav_writer, GST_TYPE_BASE_SINK)
@@ -55,6 +56,7 @@ GST_ELEMENT_REGISTER_DEFINE(kestrinwavwriter, "kestrinwavwriter", GST_RANK_NONE,
 namespace {
 
 void PostWriteError(KestrinWavWriter* self, int code) {
+    self->failed = true;
     GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
                       ("Could not write \"%s\": %s", self->destination->c_str(), g_strerror(code)),
                       (nullptr));
@@ -82,6 +84,7 @@ gboolean Start(GstBaseSink* sink) {
     self->mode = Mode::Unknown;
     self->dataBytes = 0;
     self->bytesWritten = 0;
+    self->failed = false;
     if (self->destination->empty()) {
         GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name specified for writing."),
                           (nullptr));
@@ -157,10 +160,12 @@ gboolean SetCaps(GstBaseSink* sink, GstCaps* caps) {
                                            format.channels == self->format.channels &&
                                            format.sampleRate == self->format.sampleRate &&
                                            format.bitsPerSample == self->format.bitsPerSample));
-        if (!same)
+        if (!same) {
+            self->failed = true;
             GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                               ("The audio format cannot change while a file is written."),
                               ("%" GST_PTR_FORMAT, caps));
+        }
         return same;
     }
     self->mode = mode;
@@ -177,11 +182,13 @@ GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
     if (self->mode == Mode::Unknown) return GST_FLOW_NOT_NEGOTIATED;
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        self->failed = true;
         GST_ELEMENT_ERROR(self, STREAM, FAILED, ("Could not read an audio buffer."), (nullptr));
         return GST_FLOW_ERROR;
     }
     if (self->mode == Mode::Wave && self->dataBytes + map.size > kMaxWavDataBytes) {
         gst_buffer_unmap(buffer, &map);
+        self->failed = true;
         GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
                           ("Could not write \"%s\": a WAV file cannot hold more than 4 GB.",
                            self->destination->c_str()),
@@ -222,6 +229,8 @@ GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
 // Completes the file and moves it onto the destination. Posts the error and returns false on
 // failure; the temporary file is then removed by Stop.
 bool Finish(KestrinWavWriter* self) {
+    // Upstream sends EOS after a failed write too: that file is incomplete.
+    if (self->failed) return false;
     // An empty file would pass for a converted one: a stream without audio is a failure.
     if (self->mode == Mode::Unknown || self->bytesWritten == 0) {
         GST_ELEMENT_ERROR(

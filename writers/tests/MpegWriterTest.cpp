@@ -267,7 +267,7 @@ TEST_F(MpegWriterTest, WriteFailureIsReportedAndLeavesNoFile) {
     }
     EXPECT_FALSE(run.eos);
     EXPECT_NE(run.error.find("File too large"), std::string::npos) << run.error;
-    EXPECT_TRUE(FilesIn(m_dir.path()).isEmpty());
+    EXPECT_TRUE(FilesIn(m_dir.path()).isEmpty()) << FilesIn(m_dir.path()).join(", ").toStdString();
 }
 
 // Stopping while streaming never hangs, leaves nothing at the destination and keeps the file

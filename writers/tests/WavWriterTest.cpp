@@ -193,7 +193,7 @@ TEST_F(WavWriterTest, FailuresLeaveNoFile) {
     run = Write(empty, 0, "audio/x-raw,format=S16LE,rate=44100,channels=2", "");
     EXPECT_FALSE(run.eos);
     EXPECT_FALSE(run.error.empty());
-    EXPECT_TRUE(FilesIn(m_dir.path()).isEmpty());
+    EXPECT_TRUE(FilesIn(m_dir.path()).isEmpty()) << FilesIn(m_dir.path()).join(", ").toStdString();
 }
 
 }  // namespace
