@@ -4,6 +4,7 @@
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "MediaFramework.h"
@@ -205,11 +206,13 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
             *errorText = "The file could not be opened.";
         }
     } else if (change == GST_STATE_CHANGE_ASYNC) {
-        hr = WaitForStateChange(m_graph.get(), m_events.get(), kOpenTimeoutMs, errorText);
+        hr = WaitForStateChange(m_graph.get(), m_events.get(), m_openTimeoutMs, errorText);
         if (hr == E_ABORT) {
             hr = E_FAIL;
-            *errorText = "The file could not be read within " +
-                         std::to_string(kOpenTimeoutMs / 1000) + " seconds.";
+            char text[96];
+            std::snprintf(text, sizeof text, "The file could not be read within %g seconds.",
+                          m_openTimeoutMs / 1000.0);
+            *errorText = text;
         }
     } else {
         hr = S_OK;

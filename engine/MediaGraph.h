@@ -121,6 +121,7 @@ protected:
     // Whether graph-event notifications (k = 0) are wanted; read by whatever delivers them.
     std::atomic<bool> m_eventNotify{false};
     std::string m_renderError;
+    int m_openTimeoutMs = kOpenTimeoutMs;  // longest wait of OpenClip for the file to open
 
 private:
     // The pipeline's duration in nanoseconds, -1 when it has none (bounded wait).

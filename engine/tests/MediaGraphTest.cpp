@@ -21,6 +21,7 @@ class TestGraph : public CMediaGraph {
 public:
     explicit TestGraph(int base) { m_messageBase = base; }
     GstBus* Bus() const { return m_events.get(); }
+    void SetOpenTimeout(int ms) { m_openTimeoutMs = ms; }
 };
 
 }  // namespace
@@ -88,4 +89,22 @@ TEST(MediaGraph, OpenClipFailureNamesTheFile) {
     TestGraph other(101);
     EXPECT_EQ(other.OpenClip(empty), E_FAIL);
     EXPECT_TRUE(other.RenderErrorText().empty());
+}
+
+TEST(MediaGraph, OpenClipGivesUpAfterItsTimeLimitAndStopsThePipeline) {
+    QTemporaryDir dir;
+    const QString path = testmedia::MakeClip(testmedia::Kind::Mpeg2Program, dir.path(), 2.0);
+    ASSERT_FALSE(path.isEmpty());
+    CProjectItem clip;
+    clip.SetPath(path.toStdString());
+    clip.SetName("slow.mpg");
+    TestGraph graph(101);
+    graph.SetOpenTimeout(0);  // nothing prerolls in no time at all
+    EXPECT_EQ(graph.OpenClip(clip), E_FAIL);
+    EXPECT_EQ(graph.RenderErrorText(), "The file could not be read within 0 seconds. File: slow.mpg");
+    EXPECT_FALSE(graph.IsLoaded());
+    EXPECT_EQ(clip.GetDuration(), 0);
+    GstState state = GST_STATE_VOID_PENDING;
+    gst_element_get_state(graph.Pipeline(), &state, nullptr, 0);
+    EXPECT_EQ(state, GST_STATE_NULL) << "a rejected file must not keep streaming threads busy";
 }
