@@ -198,6 +198,32 @@ TEST_F(MpegWriterTest, GenericPresetsKeepTheInputSizeAndDuration) {
     }
 }
 
+// A disc target's frame rate is kept whatever the input delivers: frames are dropped from a faster
+// input and repeated from a slower one, by their timestamps.
+TEST_F(MpegWriterTest, AdaptsTheInputFrameRateToTheTarget) {
+    struct {
+        int preset;
+        const char* caps;
+        int inputFrames;
+        int outputFrames;
+    } cases[] = {
+        {4, "video/x-raw,format=I420,width=720,height=576,framerate=50/1", 100, 50},
+        {5, "video/x-raw,format=I420,width=352,height=240,framerate=25/1", 50, 60},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.preset);
+        QString path = PathFor("rate.mpg");
+        GstElementPtr pipeline(NewPipeline(c.preset, path));
+        ASSERT_TRUE(AddBranch(pipeline.get(), "videotestsrc", c.inputFrames, c.caps, "", m_writer,
+                              "Video Input"));
+        RunResult run = RunToEnd(pipeline.get());
+        ASSERT_TRUE(run.eos) << run.error;
+        testmedia::ProbeResult probe = testmedia::Probe(path);
+        EXPECT_NEAR(probe.duration, 2.0, 0.1);
+        EXPECT_NEAR(FrameTypes(path).size(), c.outputFrames, 1);
+    }
+}
+
 // An input that is not linked, or that ends without data, leaves a file with the other stream.
 TEST_F(MpegWriterTest, WritesVideoOnlyAndAudioOnlyStreams) {
     {
