@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// The application object: prepares the media framework and the profile location for the one
+// user-interface thread, runs the main window modally and ends the program when it closes.
+// Exactly one exists while the program runs; a QApplication must exist before it.
+class CMainApp {
+public:
+    CMainApp();
+    ~CMainApp();
+    CMainApp(const CMainApp&) = delete;
+    CMainApp& operator=(const CMainApp&) = delete;
+
+    // The application object, or null when none exists (e.g. in tests of the window alone).
+    static CMainApp* Instance();
+
+    // Start-up, the modal run of the main window and the end of it. Returns false: the program
+    // ends when it returns.
+    bool InitInstance();
+
+    // Start-up steps without the modal run: media framework, help file path, profile location.
+    void Prepare();
+
+    // Opens the help file at its default topic, whatever the caller asked for. The result is
+    // not examined.
+    void WinHelp();
+
+    const QString& HelpFilePath() const { return m_helpFilePath; }
+    void SetHelpFilePath(const QString& path) { m_helpFilePath = path; }
+
+private:
+    QString m_helpFilePath;
+};
