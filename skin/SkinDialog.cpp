@@ -19,11 +19,17 @@
 
 namespace {
 
+// A brush tiling the bitmap. Its colour is the bitmap's average, which is what styles use where
+// they derive shades (frames, scroll bar grooves) from a palette brush.
 QBrush PatternBrush(int bitmapId) {
     if (bitmapId == 0) return QBrush();
     QPixmap pixmap = LoadSkinBitmap(bitmapId);
     if (pixmap.isNull()) return QBrush();
-    return QBrush(pixmap);
+    QColor average = pixmap.toImage()
+                         .scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                         .pixelColor(0, 0);
+    average.setAlpha(255);
+    return QBrush(average, pixmap);
 }
 
 }  // namespace

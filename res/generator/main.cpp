@@ -434,8 +434,9 @@ void Band(QPainter& p, int width, int bandHeight, int left) {
     p.fillRect(QRect(left, bandHeight + 1, width - left, 1), kPanelEdge);
 }
 
-void Title(QPainter& p, int x, int bandHeight, const QString& strong, const QString& light,
-           int pixelSize) {
+// Draws "strong light" centred in the band; returns the x where the text ends.
+int Title(QPainter& p, int x, int bandHeight, const QString& strong, const QString& light,
+          int pixelSize) {
     QFont bold = UiFont(pixelSize, true);
     QFont regular = UiFont(pixelSize, false);
     QFontMetrics fmBold(bold);
@@ -445,7 +446,9 @@ void Title(QPainter& p, int x, int bandHeight, const QString& strong, const QStr
     p.drawText(x, baseline, strong);
     p.setFont(regular);
     p.setPen(QColor(230, 230, 255));
-    p.drawText(x + fmBold.horizontalAdvance(strong + " "), baseline, light);
+    int lightX = x + fmBold.horizontalAdvance(strong + " ");
+    p.drawText(lightX, baseline, light);
+    return lightX + QFontMetrics(regular).horizontalAdvance(light);
 }
 
 // A recessed well around a control rectangle, so the control sits in the panel.
@@ -491,11 +494,11 @@ QImage MainBackground() {
     p.drawRoundedRect(QRectF(5.5, 7.5, 79, 463), 5, 5);
     Band(p, w, 40, side + 1);
     Logo(p, QPointF(side + 22, 20), 30);
-    Title(p, side + 42, 40, "Brontwell", "Kestrine", 17);
-    p.setFont(UiFont(10, false));
-    p.setPen(QColor(225, 225, 255));
-    p.drawText(QRect(side + 200, 14, 240, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               "batch media converter");
+    int titleEnd = Title(p, side + 42, 40, "Brontwell", "Kestrine", 17);
+    p.setFont(UiFont(11, false));
+    p.setPen(QColor(225, 225, 255, 200));
+    p.drawText(QRect(titleEnd + 14, 13, 200, 16), Qt::AlignLeft | Qt::AlignVCenter,
+               QString::fromUtf8("\u00B7  batch media converter"));
     // Wells: clip list, output folder, preview, progress, log.
     Well(p, QRect(98, 46, 489, 245));
     Well(p, QRect(180, 299, 384, 21));
