@@ -16,7 +16,6 @@ namespace {
 class VireoButtonTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TestApp();
         m_window.resize(200, 100);
         m_other = new QLineEdit(&m_window);
         m_other->setGeometry(100, 10, 80, 20);
@@ -39,6 +38,7 @@ protected:
         QApplication::sendEvent(m_button, &move);
     }
 
+    QApplication& m_app = TestApp();  // before any widget
     QDialog m_window;
     QLineEdit* m_other = nullptr;
     CVireoButton* m_button = nullptr;
