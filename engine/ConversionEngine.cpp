@@ -1,0 +1,249 @@
+// GES before Qt: GIO, which it includes, uses "signals" as a field name.
+#include <ges/ges.h>
+
+#include "ConversionEngine.h"
+
+#include <cstdlib>
+
+#include "WrittenTime.h"
+
+using timeline::ReferenceTime;
+
+CConversionEngine::CConversionEngine() {
+    m_messageBase = 151;
+    GESTimeline* timeline = ges_timeline_new();
+    if (!timeline) return;
+    m_timeline.reset(GES_TIMELINE(gst_object_ref_sink(timeline)));
+    ges_timeline_set_auto_transition(m_timeline.get(), TRUE);
+}
+
+CConversionEngine::~CConversionEngine() {
+    CloseVideoWindow();
+    m_videoTrack.reset();
+    m_audioTrack.reset();
+    m_videoTrack2.reset();
+    m_audioTrack2.reset();
+    m_videoGroup.reset();
+    m_audioGroup.reset();
+    if (m_renderEngine) ScrapRenderEngine();
+    m_timeline.reset();
+    m_loaded = 0;
+    if (!m_temporaryPath.empty()) std::remove(m_temporaryPath.c_str());
+}
+
+bool CConversionEngine::HasGroup(MediaKind kind) const {
+    return kind == MediaKind::Video ? bool(m_videoGroup) : bool(m_audioGroup);
+}
+
+int CConversionEngine::TrackCount(MediaKind kind) const {
+    if (kind == MediaKind::Video) return int(bool(m_videoTrack)) + int(bool(m_videoTrack2));
+    return int(bool(m_audioTrack)) + int(bool(m_audioTrack2));
+}
+
+GESLayer* CConversionEngine::NewTrack(HRESULT* hr) {
+    // A track of the description is a layer; a new one goes in front (priority 0), pushing the
+    // existing ones back.
+    GESLayer* layer = ges_timeline_append_layer(m_timeline.get());
+    if (!layer) {
+        *hr = E_FAIL;
+        return nullptr;
+    }
+    ges_timeline_move_layer(m_timeline.get(), layer, 0);
+    *hr = S_OK;
+    return GES_LAYER(g_object_ref(layer));
+}
+
+HRESULT CConversionEngine::AddGroup(MediaKind kind, std::int32_t secondTrack) {
+    if (HasGroup(kind)) return S_OK;
+    if (!m_timeline) return E_FAIL;
+    GESTrack* created = kind == MediaKind::Video ? GES_TRACK(ges_video_track_new()) : GES_TRACK(ges_audio_track_new());
+    if (!created) return E_OUTOFMEMORY;
+    TrackPtr group(GES_TRACK(gst_object_ref_sink(created)));
+    if (!ges_timeline_add_track(m_timeline.get(), group.get())) return E_FAIL;
+    HRESULT hr = S_OK;
+    LayerPtr track(NewTrack(&hr));
+    if (FAILED(hr)) return hr;
+    m_groupOrder.push_back(kind);
+    if (kind == MediaKind::Video) {
+        m_videoGroup = std::move(group);
+        m_videoTrack = std::move(track);
+        if (secondTrack) AddSecondTracks();
+    } else {
+        m_audioGroup = std::move(group);
+        m_audioTrack = std::move(track);
+    }
+    return hr;
+}
+
+HRESULT CConversionEngine::AddSecondTracks() {
+    HRESULT hr = S_OK;
+    if (m_videoGroup && !m_videoTrack2) m_videoTrack2.reset(NewTrack(&hr));
+    if (m_audioGroup && !m_audioTrack2) m_audioTrack2.reset(NewTrack(&hr));
+    return hr;
+}
+
+HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path, ReferenceTime mediaStart,
+                                     ReferenceTime mediaStop, std::int32_t streamNumber) {
+    GESLayer* track = nullptr;
+    ReferenceTime start = 0;
+    if (kind == MediaKind::Video) {
+        track = (m_useFirstTrack ? m_videoTrack : m_videoTrack2).get();
+        if (!track) track = m_videoTrack.get();
+        start = m_videoCursor;
+        m_useFirstTrack = !m_useFirstTrack;
+        // The audio of the same clip starts with its video.
+        if (m_audioCursor != m_videoCursor) m_audioCursor = m_videoCursor;
+    } else {
+        track = (m_useFirstTrack ? m_audioTrack : m_audioTrack2).get();
+        if (!track) track = m_audioTrack.get();
+        start = m_audioCursor;
+    }
+    if (!m_timeline || !track) return E_FAIL;
+    if (path.empty() || mediaStop <= mediaStart || mediaStart < 0) return E_INVALIDARG;
+
+    GError* rawError = nullptr;
+    GCharPtr uri(gst_filename_to_uri(path.c_str(), &rawError));
+    GErrorPtr error(rawError);
+    if (!uri) {
+        SetMediaErrorText(error ? error->message : "Invalid file name: " + path);
+        return E_INVALIDARG;
+    }
+    rawError = nullptr;
+    std::unique_ptr<GESUriClipAsset, GObjectUnref> asset(ges_uri_clip_asset_request_sync(uri.get(), &rawError));
+    error.reset(rawError);
+    if (!asset) {
+        SetMediaErrorText(error ? error->message : "The file cannot be read: " + path);
+        return VFW_E_INVALID_FILE_FORMAT;
+    }
+    // Stream selection by number is not offered by the editing services' clips: the first
+    // stream of the medium is used, as for stream number 0.
+    (void)streamNumber;
+
+    ReferenceTime length = mediaStop - mediaStart;
+    // The editing services refuse a source longer than the file; the file's own length wins.
+    GstClockTime fileLength = ges_uri_clip_asset_get_max_duration(asset.get());
+    if (GST_CLOCK_TIME_IS_VALID(fileLength) && fileLength > 0) {
+        ReferenceTime available = timeline::ToReferenceTime(fileLength) - mediaStart;
+        if (available <= 0) return E_INVALIDARG;
+        if (length > available) length = available;
+    }
+    GESClip* clip = ges_layer_add_asset(track, GES_ASSET(asset.get()), timeline::ToNanoseconds(start),
+                                        timeline::ToNanoseconds(mediaStart), timeline::ToNanoseconds(length),
+                                        kind == MediaKind::Video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO);
+    if (!clip) {
+        SetMediaErrorText("The file cannot be placed on the timeline: " + path);
+        return E_FAIL;
+    }
+    (kind == MediaKind::Video ? m_videoCursor : m_audioCursor) += length;
+    return S_OK;
+}
+
+HRESULT CConversionEngine::SetAudioParams(const AudioParams& audio) {
+    if (!m_audioGroup) return S_OK;
+    switch (audio.bitsPerSample) {
+        case 8: case 16: case 24: case 32: break;
+        default: return E_INVALIDARG;
+    }
+    if (audio.sampleRate == 0) return E_INVALIDARG;
+    timeline::AudioFormat format = timeline::MakeAudioFormat(audio);
+    GstCapsPtr caps(timeline::AudioCaps(format));
+    ges_track_set_restriction_caps(m_audioGroup.get(), caps.get());
+    m_audioFormat = format;
+    return S_OK;
+}
+
+HRESULT CConversionEngine::SetVideoParams(std::int32_t width, std::int32_t height, double fps) {
+    m_width = width;
+    m_height = height;
+    if (!m_videoGroup) return S_OK;
+    if (width <= 0 || height == 0 || !(fps > 0)) return E_INVALIDARG;
+    timeline::VideoFormat format = timeline::MakeVideoFormat(width, height, fps);
+    GstCapsPtr caps(timeline::VideoRestrictionCaps(format));
+    ges_track_set_restriction_caps(m_videoGroup.get(), caps.get());
+    m_videoFormat = format;
+    return S_OK;
+}
+
+HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
+    (void)smart;  // there is one kind of front end
+    if (!m_timeline) return E_FAIL;
+    if (!m_graph) return E_UNEXPECTED;
+    if (m_renderEngine) return S_OK;
+    if (m_groupOrder.empty()) {
+        SetMediaErrorText("The timeline has no groups: nothing to convert");
+        return E_FAIL;
+    }
+    if (!ges_timeline_commit_sync(m_timeline.get())) {
+        // A commit that changed nothing returns FALSE too; only a missing layout is an error.
+        if (ges_timeline_get_duration(m_timeline.get()) == 0) {
+            SetMediaErrorText("The timeline is empty: no source could be placed");
+        }
+    }
+    auto frontEnd = std::make_unique<FrontEnd>();
+    if (!gst_bin_add(GST_BIN(m_graph.get()), GST_ELEMENT(gst_object_ref(m_timeline.get())))) return E_FAIL;
+    for (MediaKind kind : m_groupOrder) {
+        GESTrack* track = kind == MediaKind::Video ? m_videoGroup.get() : m_audioGroup.get();
+        GstPad* pad = ges_timeline_get_pad_for_track(m_timeline.get(), track);
+        if (!pad) {
+            SetMediaErrorText("The editing services gave no output for a group");
+            return E_FAIL;
+        }
+        FrontEnd::Group group{kind, {}, {}, {}};
+        GstCapsPtr caps;
+        if (kind == MediaKind::Video) {
+            group.converter.reset(GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("videoconvert", nullptr))));
+            caps.reset(m_videoFormat ? timeline::VideoOutputCaps(*m_videoFormat)
+                                     : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                                           timeline::RawVideoFormatName(24), nullptr));
+        } else {
+            group.converter.reset(GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("audioconvert", nullptr))));
+            caps.reset(m_audioFormat ? timeline::AudioCaps(*m_audioFormat) : gst_caps_new_empty_simple("audio/x-raw"));
+        }
+        group.capsFilter.reset(GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("capsfilter", nullptr))));
+        if (!group.converter || !group.capsFilter) {
+            SetMediaErrorText("A converter element is missing from the media framework");
+            return E_FAIL;
+        }
+        g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
+        gst_bin_add_many(GST_BIN(m_graph.get()), GST_ELEMENT(gst_object_ref(group.converter.get())),
+                         GST_ELEMENT(gst_object_ref(group.capsFilter.get())), nullptr);
+        GstPadPtr convertIn(gst_element_get_static_pad(group.converter.get(), "sink"));
+        if (GST_PAD_LINK_FAILED(gst_pad_link(pad, convertIn.get())) ||
+            !gst_element_link(group.converter.get(), group.capsFilter.get())) {
+            SetMediaErrorText("The editing services' output cannot be connected");
+            return E_FAIL;
+        }
+        group.outputPin.reset(gst_element_get_static_pad(group.capsFilter.get(), "src"));
+        frontEnd->groups.push_back(std::move(group));
+    }
+    // Everything the front end produces, for noticing inputs that never end their stream.
+    m_produced = std::make_unique<CWrittenTime>();
+    for (auto& group : frontEnd->groups) m_produced->Watch(group.outputPin.get());
+    m_renderEngine = std::move(frontEnd);
+    return S_OK;
+}
+
+HRESULT CConversionEngine::ScrapRenderEngine() {
+    if (!m_renderEngine) return E_FAIL;
+    // The streams stop before the probes and the borrowed elements go, so that no streaming
+    // thread is inside the engine's objects while they are released.
+    if (m_graph) gst_element_set_state(m_graph.get(), GST_STATE_NULL);
+    m_produced.reset();
+    m_written.reset();
+    RemoveBorrowed();
+    m_previewSink.reset();
+    m_audioFormatFilter.reset();
+    m_sink.reset();
+    m_renderEngine.reset();
+    ReleaseGraph();
+    m_timeline.reset();
+    m_loaded = 0;
+    return S_OK;
+}
+
+HRESULT CConversionEngine::GetTimelineDuration(ReferenceTime* duration) {
+    if (!duration) return E_POINTER;
+    if (!m_timeline) return E_FAIL;
+    *duration = timeline::ToReferenceTime(ges_timeline_get_duration(m_timeline.get()));
+    return S_OK;
+}

@@ -1,0 +1,197 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ConversionSettings.h"
+#include "GstPtr.h"
+#include "MediaGraph.h"
+#include "Result.h"
+#include "Timeline.h"
+
+class CWrittenTime;
+// The editing services' types stay out of this header: their headers pull in GIO, whose field
+// names collide with Qt's keyword macros in files that include both.
+typedef struct _GESTimeline GESTimeline;
+typedef struct _GESTrack GESTrack;
+typedef struct _GESLayer GESLayer;
+
+// Media kinds of the timeline groups.
+enum class MediaKind { Video, Audio };
+
+// Converts one clip: describes the wanted output as an editing timeline (one group per medium,
+// each fixing the uncompressed format of its medium), lets the editing services build the
+// decoding front end into the engine's pipeline, completes the pipeline into a writer for the
+// output format and runs it, reporting progress through the notification target.
+//
+// A new engine is made for every clip. Everything here runs on the user-interface thread; the
+// pipeline streams on GStreamer's threads, which only touch the written-time counters.
+class CConversionEngine : public CMediaGraph {
+public:
+    // Shows a failure to the user (the main window's error box).
+    using ErrorCallback = std::function<void(HRESULT)>;
+
+    // Limits of a run: a run whose written time does not move for kStallLimitMs fails, and so
+    // does one that takes longer than three times the clip's duration plus kStallLimitMs.
+    static constexpr int kStallLimitMs = 15000;
+    // Bound on the pause that precedes running (the platform's wait is unbounded).
+    static constexpr int kStartLimitMs = 20000;
+
+    CConversionEngine();
+    ~CConversionEngine() override;
+
+    CConversionEngine(const CConversionEngine&) = delete;
+    CConversionEngine& operator=(const CConversionEngine&) = delete;
+
+    // --- Timeline composition ---------------------------------------------------------------
+    // Makes the group of a medium with its first track; S_OK without effect when it exists.
+    HRESULT AddGroup(MediaKind kind, std::int32_t secondTrack);
+    // Gives each existing group its second track (inserted in front of the first).
+    HRESULT AddSecondTracks();
+    // Places a file (a local path) on a track of the group of that medium, from the medium's
+    // cursor on, covering mediaStart..mediaStop of the file (100-ns units).
+    HRESULT AddSource(MediaKind kind, const std::string& path, timeline::ReferenceTime mediaStart,
+                      timeline::ReferenceTime mediaStop, std::int32_t streamNumber);
+    // Sets the audio group's output format (PCM) from sampleRate, bitsPerSample and mono.
+    HRESULT SetAudioParams(const AudioParams& audio);
+    // Sets the video group's output format: RGB24 at width × height and the given rate.
+    HRESULT SetVideoParams(std::int32_t width, std::int32_t height, double framesPerSecond);
+    // Puts the timeline into the engine's pipeline and builds one output pad per group.
+    HRESULT BuildRenderEngine(std::int32_t smart);
+    // Tears the front end down together with the pipeline and the timeline.
+    HRESULT ScrapRenderEngine();
+    // The timeline's length in 100-ns units; E_FAIL when there is no timeline.
+    HRESULT GetTimelineDuration(timeline::ReferenceTime* duration);
+
+    // --- Output graph building -----------------------------------------------------------------
+    // Connects the group pads to the preview and hold stages and hands back the pads that the
+    // writer step must take (each may be empty).
+    HRESULT Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr* audioPin, bool hold);
+    // AVI multiplexer and file writer on the destination; encoders may be none (uncompressed).
+    HRESULT WriteAvi(const std::string& destination, GstElementPtr* multiplexer, GstElement* videoEncoder,
+                     GstElement* audioEncoder, GstPad* videoPin, GstPad* audioPin);
+    // The MPEG writer element ("Video Input", "Audio Input", `location`).
+    HRESULT WriteMpeg(const std::string& destination, GstElement* mpegEncoder, GstPad* videoPin,
+                      GstPad* audioPin);
+    // The WAV writer element, with an audio encoder in front when one is given.
+    HRESULT WriteWav(const std::string& destination, GstElement* audioEncoder, GstElement* wavWriter,
+                     GstPad* audioPin);
+    // Maximum quality on a video encoder that has a `quality` property.
+    HRESULT SetEncoderQuality(GstElement* encoder);
+    // The chosen output format of an audio encoder: its properties, and its caps as the format
+    // of the encoder's output. A none format leaves the encoder at its first capability.
+    HRESULT SetEncoderFormat(GstElement* encoder, const WaveFormat* format);
+
+    // --- Render run ----------------------------------------------------------------------------
+    // Builds the output graph for the format, runs it to the end (or until Stop) and returns
+    // S_OK (written to the end), E_ABORT (stopped) or a failure. The file is written under a
+    // temporary name beside the destination and renamed only when the run completed; otherwise
+    // the temporary file is removed and an existing destination is left untouched.
+    // The encoders are not owned: they are removed from the pipeline after the run.
+    HRESULT RunConversion(OutputFormat format, std::int32_t preview, const std::string& destination,
+                          const ElementRef& videoEncoder, const ElementRef& audioEncoder,
+                          const ElementRef& mpegEncoder, const std::optional<WaveFormat>& audioFormat);
+    // Watches the running pipeline until it completes, fails or stops.
+    HRESULT WriteCycle(GstElement* sink);
+    // Stops the pipeline (notification 4). Safe to call from a notification handler while the
+    // write cycle runs; the cycle then ends with E_ABORT.
+    HRESULT Stop();
+    HRESULT StopWhenReady();
+    // Seeks to a time in 100-ns units (notification 6).
+    HRESULT SetPosition(timeline::ReferenceTime position);
+    // Takes the pipeline's pending messages; completion rewinds the stopped pipeline.
+    HRESULT HandleGraphEvents();
+
+    // --- Preview -------------------------------------------------------------------------------
+    // Attaches the preview pane (none: keep the previous one); notifications then go to the
+    // pane's parent window. E_FAIL when the pane's rectangle cannot be read.
+    HRESULT SetVideoWindow(IPreviewPane* owner);
+    // Starts delivering the preview branch's frames to the pane (kPreviewSetup first). E_FAIL
+    // when already shown or without pipeline; E_NOINTERFACE when the pipeline has no preview.
+    HRESULT ShowVideoWindow();
+    // Passes a message of the preview pane on; E_FAIL when no preview is shown. The pane paints
+    // the frames itself, so there is nothing for the pipeline to act on.
+    HRESULT ForwardOwnerMessage(int message, std::intptr_t wParam, std::intptr_t lParam);
+
+    void SetErrorHandler(ErrorCallback handler) { m_showError = std::move(handler); }
+
+    // --- Facts for callers and tests -----------------------------------------------------------
+    bool HasGroup(MediaKind kind) const;
+    // Number of tracks of a group (0, 1 or 2).
+    int TrackCount(MediaKind kind) const;
+    // The media kinds of the groups, in group order.
+    std::vector<MediaKind> GroupOrder() const { return m_groupOrder; }
+    std::optional<timeline::VideoFormat> VideoGroupFormat() const { return m_videoFormat; }
+    std::optional<timeline::AudioFormat> AudioGroupFormat() const { return m_audioFormat; }
+    // The temporary file of the current run (empty outside a run).
+    const std::string& TemporaryPath() const { return m_temporaryPath; }
+
+private:
+    // The render engine's part: per group, the timeline's output pad followed by a converter and
+    // a caps filter that fix the group's exact format. The caps filter's source pad is the
+    // group's output pin.
+    struct FrontEnd {
+        struct Group {
+            MediaKind kind;
+            GstElementPtr converter;
+            GstElementPtr capsFilter;
+            GstPadPtr outputPin;
+        };
+        std::vector<Group> groups;
+    };
+    using LayerPtr = std::unique_ptr<GESLayer, GObjectUnref>;
+    using TrackPtr = std::unique_ptr<GESTrack, GstObjectUnref>;
+    using TimelinePtr = std::unique_ptr<GESTimeline, GstObjectUnref>;
+
+    GESLayer* NewTrack(HRESULT* hr);
+    void ShowError(HRESULT hr);
+    // Adds an element to the pipeline; false (with the error text set) when it is none.
+    bool AddToGraph(GstElement* element);
+    // Links src to sink through a queue and a converter of the medium (passthrough when the
+    // formats agree), the way the platform inserts converters between filters.
+    HRESULT Connect(GstPad* src, GstPad* sink, MediaKind kind, GstCaps* filter = nullptr);
+    // Adds an element that the engine does not own; it is removed again after the run.
+    HRESULT AddBorrowed(GstElement* element, const char* name);
+    void RemoveBorrowed();
+    HRESULT StartPipeline(OutputFormat format);
+    // Starts following the written time at the sink's inputs.
+    void WatchSink(GstElement* sink);
+    HRESULT QueryWrittenTime(GstElement* sink, timeline::ReferenceTime* position);
+    static GstFlowReturn OnPreviewSample(GstElement* appsink, gpointer engine);
+    void EndStalledStreams();
+
+    // Fields of the timeline composition.
+    std::unique_ptr<FrontEnd> m_renderEngine;
+    TrackPtr m_videoGroup;
+    TrackPtr m_audioGroup;
+    LayerPtr m_videoTrack;
+    LayerPtr m_audioTrack;
+    LayerPtr m_videoTrack2;
+    LayerPtr m_audioTrack2;
+    timeline::ReferenceTime m_audioCursor = 0;
+    std::int32_t m_useFirstTrack = 1;
+    timeline::ReferenceTime m_videoCursor = 0;
+    GstElementPtr m_sink;
+    TimelinePtr m_timeline;
+
+    std::vector<MediaKind> m_groupOrder;
+    std::optional<timeline::VideoFormat> m_videoFormat;
+    std::optional<timeline::AudioFormat> m_audioFormat;
+
+    // Output graph and run state.
+    GstElementPtr m_previewSink;            // appsink of the preview branch (the renderer)
+    GstElementPtr m_audioFormatFilter;      // caps filter after the audio encoder
+    std::vector<ElementRef> m_borrowed;     // encoders and writers added for this run
+    std::vector<std::pair<GstElementPtr, GstPadPtr>> m_requestedPads;  // on borrowed elements
+    std::unique_ptr<CWrittenTime> m_written;   // written time at the sink's inputs
+    std::unique_ptr<CWrittenTime> m_produced;  // output of the front end
+    std::string m_temporaryPath;
+    bool m_sinkReportsPosition = false;  // the sink answers a TIME position query
+    ErrorCallback m_showError;
+};

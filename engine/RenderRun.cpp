@@ -1,0 +1,403 @@
+// The render run: starting the pipeline, the write cycle with its progress notifications,
+// Stop, and the preview frames.
+#include <gst/app/gstappsink.h>
+#include <gst/video/video.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "ConversionEngine.h"
+#include "WrittenTime.h"
+
+using timeline::ReferenceTime;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t ElapsedMs(Clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+// A name beside the destination, unique in this process, that no user file is likely to have.
+std::string TemporaryPathFor(const std::string& destination) {
+    static std::atomic<unsigned> counter{0};
+    namespace fs = std::filesystem;
+    fs::path dest(destination);
+    std::string name = "." + dest.filename().string() + ".kestrine-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(counter.fetch_add(1)) + ".part";
+    return (dest.parent_path() / name).string();
+}
+
+// Records the text of the first error message waiting on the bus, if any.
+void TakeBusError(GstBus* bus) {
+    if (!bus) return;
+    GstMessagePtr message(gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR));
+    if (!message) return;
+    GError* rawError = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message.get(), &rawError, &debug);
+    GErrorPtr error(rawError);
+    g_free(debug);
+    if (error) SetMediaErrorText(error->message);
+}
+
+}  // namespace
+
+HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t preview, const std::string& destination,
+                                         const ElementRef& videoEncoder, const ElementRef& audioEncoder,
+                                         const ElementRef& mpegEncoder,
+                                         const std::optional<WaveFormat>& audioFormat) {
+    ClearMediaErrorText();
+    if (!m_graph || !m_events) return E_UNEXPECTED;
+    if (m_loaded || !m_temporaryPath.empty()) return E_UNEXPECTED;  // one run per engine
+    if (destination.empty()) return E_INVALIDARG;
+    m_temporaryPath = TemporaryPathFor(destination);
+
+    // Everything that failed or stopped ends here: the encoders go back to their owner and the
+    // partial file is removed; an existing file at the destination was never touched.
+    auto abandon = [&](HRESULT hr) {
+        gst_element_set_state(m_graph.get(), GST_STATE_READY);
+        RemoveBorrowed();
+        std::error_code ignored;
+        std::filesystem::remove(m_temporaryPath, ignored);
+        return hr;
+    };
+
+    // Build phase.
+    GstElementPtr wavWriter;
+    if (format == WavMp3) {
+        GstElement* writer = gst_element_factory_make("kestrinwavwriter", "WAV Writer Filter");
+        if (!writer) {
+            SetMediaErrorText("The WAV writer element (kestrinwavwriter) is not installed");
+            return abandon(CLASS_E_CLASSNOTAVAILABLE);
+        }
+        wavWriter.reset(GST_ELEMENT(gst_object_ref_sink(writer)));
+        preview = 0;
+    }
+    GstPadPtr videoPin, audioPin;
+    HRESULT hr = Prepare(preview != 0, &videoPin, &audioPin, format == Mpeg);
+    if (FAILED(hr)) return abandon(hr);
+
+    const WaveFormat* chosenFormat = audioFormat ? &*audioFormat : nullptr;
+    GstElementPtr sink;
+    bool sinkReportsPosition = false;
+    switch (format) {
+        case Avi: {
+            GstElementPtr mux;
+            hr = WriteAvi(m_temporaryPath, &mux, videoEncoder.get(), audioEncoder.get(), videoPin.get(),
+                          audioPin.get());
+            if (SUCCEEDED(hr) && audioEncoder && audioPin) hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
+            if (mux) m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(mux.get())), [](GstElement* e) {
+                gst_object_unref(e);
+            }));
+            sink = std::move(mux);
+            break;
+        }
+        case Mpeg:
+            if (mpegEncoder) {
+                hr = WriteMpeg(m_temporaryPath, mpegEncoder.get(), videoPin.get(), audioPin.get());
+                sink.reset(GST_ELEMENT(gst_object_ref(mpegEncoder.get())));
+                sinkReportsPosition = true;
+            } else {
+                SetMediaErrorText("No MPEG writer was chosen");
+                hr = E_INVALIDARG;
+            }
+            break;
+        case WavMp3:
+            hr = WriteWav(m_temporaryPath, audioEncoder.get(), wavWriter.get(), audioPin.get());
+            if (SUCCEEDED(hr) && audioEncoder && audioPin) hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
+            m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(wavWriter.get())), [](GstElement* e) {
+                gst_object_unref(e);
+            }));
+            sink = std::move(wavWriter);
+            sinkReportsPosition = true;
+            break;
+        default:
+            hr = E_INVALIDARG;
+    }
+    videoPin.reset();
+    audioPin.reset();
+    if (FAILED(hr)) {
+        ShowError(hr);
+        return abandon(hr);
+    }
+
+    // Run phase: no clock, so the pipeline runs as fast as its elements allow.
+    m_loaded = 1;
+    gst_pipeline_use_clock(GST_PIPELINE(m_graph.get()), nullptr);
+    if (preview) ShowVideoWindow();
+    // The sink is watched from its first buffer on: its segments give the running times.
+    if (sink) WatchSink(sink.get());
+    hr = StartPipeline(format);
+    if (FAILED(hr)) {
+        ShowError(hr);
+        if (m_videoWindowActive) CloseVideoWindow();
+        return abandon(hr);
+    }
+    Notify(kGraphRunning, 0, 1);
+
+    m_sinkReportsPosition = sinkReportsPosition;
+    hr = WriteCycle(sink.get());
+
+    // The sink and the encoders leave the pipeline, so that the next clip can use them; this
+    // also closes the file.
+    gst_element_set_state(m_graph.get(), GST_STATE_READY);
+    RemoveBorrowed();
+    if (preview && m_videoWindowActive) CloseVideoWindow();
+
+    std::error_code error;
+    if (hr == S_OK) {
+        std::filesystem::rename(m_temporaryPath, destination, error);
+        if (error) {
+            SetMediaErrorText("The finished file cannot be moved to " + destination + ": " + error.message());
+            hr = E_FAIL;
+        }
+    }
+    if (hr != S_OK) std::filesystem::remove(m_temporaryPath, error);
+    m_temporaryPath.clear();
+    Notify(kRunFinished, 0, hr == S_OK ? 1 : hr == E_ABORT ? 0 : -1);
+    return hr;
+}
+
+HRESULT CConversionEngine::StartPipeline(OutputFormat format) {
+    GstElement* pipeline = m_graph.get();
+    GstStateChangeReturn ret;
+    if (format == WavMp3) {
+        ret = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    } else {
+        // Pause first so that every branch has its first data (or declined to preroll), then run.
+        ret = gst_element_set_state(pipeline, GST_STATE_PAUSED);
+        if (ret == GST_STATE_CHANGE_ASYNC) {
+            GstState state = GST_STATE_VOID_PENDING;
+            ret = gst_element_get_state(pipeline, &state, nullptr, GstClockTime(kStartLimitMs) * GST_MSECOND);
+            if (ret == GST_STATE_CHANGE_ASYNC) {
+                SetMediaErrorText("The media pipeline did not get ready within " +
+                                  std::to_string(kStartLimitMs / 1000) + " seconds");
+                return E_FAIL;
+            }
+            if (ret != GST_STATE_CHANGE_FAILURE && state != GST_STATE_PAUSED) ret = GST_STATE_CHANGE_FAILURE;
+        }
+        if (ret != GST_STATE_CHANGE_FAILURE) ret = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    }
+    if (ret == GST_STATE_CHANGE_FAILURE) {
+        TakeBusError(m_events.get());
+        if (MediaErrorText().empty()) SetMediaErrorText("The media pipeline could not be started");
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT CConversionEngine::QueryWrittenTime(GstElement* sink, ReferenceTime* position) {
+    gint64 ns = -1;
+    if (m_sinkReportsPosition && gst_element_query_position(sink, GST_FORMAT_TIME, &ns) && ns >= 0) {
+        *position = timeline::ToReferenceTime(GstClockTime(ns));
+        return S_OK;
+    }
+    GstClockTime written = m_written ? m_written->Position() : GST_CLOCK_TIME_NONE;
+    *position = written == GST_CLOCK_TIME_NONE ? 0 : timeline::ToReferenceTime(written);
+    return S_OK;
+}
+
+void CConversionEngine::WatchSink(GstElement* sink) {
+    m_written = std::make_unique<CWrittenTime>();
+    GstIterator* it = gst_element_iterate_sink_pads(sink);
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        m_written->Watch(GST_PAD(g_value_get_object(&item)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
+
+HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
+    if (!sink) return E_FAIL;
+    m_sink.reset(GST_ELEMENT(gst_object_ref(sink)));
+    if (!m_written) WatchSink(sink);
+    if (m_written->Empty()) {
+        m_sink.reset();
+        return E_NOINTERFACE;
+    }
+
+    const Clock::time_point started = Clock::now();
+    Clock::time_point lastWrite = started, lastProduced = started;
+    ReferenceTime lastPosition = -1;
+    std::uint64_t producedBuffers = 0;
+    bool endedStalledStreams = false;
+    HRESULT hr = S_OK;
+    for (;;) {
+        ReferenceTime duration = 0;
+        GetTimelineDuration(&duration);
+        if (duration <= 0) {
+            SetMediaErrorText("The timeline is empty: nothing could be placed on it");
+            hr = E_FAIL;
+            break;
+        }
+        ReferenceTime position = 0;
+        hr = QueryWrittenTime(sink, &position);
+        if (FAILED(hr)) break;
+        const std::int64_t progress = position * 10000 / duration;
+        Notify(kProgress, 0, std::intptr_t(progress));
+
+        GstMessagePtr message(gst_bus_timed_pop_filtered(
+            m_events.get(), 100 * GST_MSECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
+            Stop();
+            Notify(kProgress, 0, 10000);
+            hr = S_OK;
+            break;
+        }
+        if (message) {
+            GError* rawError = nullptr;
+            gchar* debug = nullptr;
+            gst_message_parse_error(message.get(), &rawError, &debug);
+            GErrorPtr error(rawError);
+            g_free(debug);
+            SetMediaErrorText(error ? error->message : "The media pipeline reported an error");
+            Stop();
+            Notify(kProgress, 0, std::intptr_t(progress));
+            hr = E_FAIL;
+            break;
+        }
+
+        GstState state = GST_STATE_VOID_PENDING;
+        gst_element_get_state(m_graph.get(), &state, nullptr, 0);
+        if (state <= GST_STATE_READY) {
+            // Stopped by the Stop command (or anything else) before completion.
+            hr = progress >= 10000 ? S_OK : E_ABORT;
+            break;
+        }
+
+        // Guards against runs that would never end.
+        const GstClockTime durationNs = timeline::ToNanoseconds(duration);
+        GstClockTime latest = m_written->Latest();
+        if (latest != GST_CLOCK_TIME_NONE && latest > 4 * durationNs + 3600 * GST_SECOND) {
+            SetMediaErrorText("The encoder stamps its output with invalid times; choose another encoder");
+            Stop();
+            hr = E_FAIL;
+            break;
+        }
+        if (position != lastPosition) {
+            lastPosition = position;
+            lastWrite = Clock::now();
+        }
+        if (m_produced && m_produced->Buffers() != producedBuffers) {
+            producedBuffers = m_produced->Buffers();
+            lastProduced = Clock::now();
+        }
+        // Some inputs deliver all their data but never end their stream: once every group has
+        // reached the end and nothing has moved for a second, end the streams here.
+        if (!endedStalledStreams && m_produced && ElapsedMs(lastProduced) > 1000 && ElapsedMs(lastWrite) > 1000 &&
+            !m_produced->AllEnded() && m_produced->AllReached(durationNs > 250 * GST_MSECOND ? durationNs - 250 * GST_MSECOND : 0)) {
+            EndStalledStreams();
+            endedStalledStreams = true;
+        }
+        if (ElapsedMs(lastWrite) > kStallLimitMs) {
+            SetMediaErrorText("The conversion stalled: nothing was written for " + std::to_string(kStallLimitMs / 1000) +
+                              " seconds");
+            Stop();
+            hr = E_FAIL;
+            break;
+        }
+        if (ElapsedMs(started) > 3 * duration / 10000 + kStallLimitMs) {
+            SetMediaErrorText("The conversion took more than three times the clip's duration and was stopped");
+            Stop();
+            hr = E_FAIL;
+            break;
+        }
+    }
+    m_sink.reset();
+    return hr;
+}
+
+void CConversionEngine::EndStalledStreams() {
+    if (!m_renderEngine) return;
+    for (auto& group : m_renderEngine->groups) {
+        GstPadPtr input(gst_element_get_static_pad(group.converter.get(), "sink"));
+        if (input) gst_pad_send_event(input.get(), gst_event_new_eos());
+    }
+}
+
+HRESULT CConversionEngine::Stop() {
+    if (!m_control) return E_FAIL;
+    if (gst_element_set_state(m_control.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
+    Notify(kGraphStopped);
+    return S_OK;
+}
+
+HRESULT CConversionEngine::StopWhenReady() { return Stop(); }
+
+HRESULT CConversionEngine::SetPosition(ReferenceTime position) {
+    if (!m_seeking) return E_FAIL;
+    if (!gst_element_seek_simple(m_seeking.get(), GST_FORMAT_TIME,
+                                 GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                 gint64(timeline::ToNanoseconds(position))))
+        return E_FAIL;
+    Notify(kPositionSet);
+    return S_OK;
+}
+
+HRESULT CConversionEngine::HandleGraphEvents() {
+    if (!m_events) return E_FAIL;
+    while (GstMessagePtr message{gst_bus_pop(m_events.get())}) {
+        if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
+            StopWhenReady();
+            SetPosition(0);
+            StopWhenReady();
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CConversionEngine::SetVideoWindow(IPreviewPane* owner) {
+    if (owner) m_ownerWindow = owner;
+    if (!m_ownerWindow) return E_FAIL;
+    if (INotifyTarget* parent = m_ownerWindow->NotifyParent()) m_notifyWindow = parent;
+    PreviewRect rect;
+    if (!m_ownerWindow->PaneRect(rect)) return E_FAIL;
+    m_previewRect = rect;
+    return S_OK;
+}
+
+HRESULT CConversionEngine::ShowVideoWindow() {
+    if (m_videoWindowActive || !m_graph || !m_events) return E_FAIL;
+    Notify(kPreviewSetup);
+    if (!m_previewSink) return E_NOINTERFACE;
+    m_videoWindow.reset(GST_ELEMENT(gst_object_ref(m_previewSink.get())));
+    m_sizeKnown = 1;
+    if (m_ownerWindow) {
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = [](GstAppSink* sink, gpointer pane) {
+            GstSample* sample = gst_app_sink_pull_sample(sink);
+            if (!sample) return GST_FLOW_OK;
+            GstVideoInfo info;
+            GstVideoFrame frame;
+            if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+                gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+                static_cast<IPreviewPane*>(pane)->PresentFrame(
+                    static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                    GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+                    GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+                gst_video_frame_unmap(&frame);
+            }
+            gst_sample_unref(sample);
+            return GST_FLOW_OK;
+        };
+        gst_app_sink_set_callbacks(GST_APP_SINK(m_videoWindow.get()), &callbacks, m_ownerWindow, nullptr);
+    }
+    m_videoWindowActive = 1;
+    return S_OK;
+}
+
+HRESULT CConversionEngine::ForwardOwnerMessage(int, std::intptr_t, std::intptr_t) {
+    return m_videoWindowActive ? S_OK : E_FAIL;
+}
+
+void CConversionEngine::ShowError(HRESULT hr) {
+    if (m_showError) m_showError(hr);
+}

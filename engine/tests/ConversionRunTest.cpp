@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+
+#include "EngineTestSupport.h"
+
+using namespace enginetest;
+using testmedia::Kind;
+
+namespace {
+
+class ConversionRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(InitMediaFramework(), S_OK); }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    QString Clip(Kind kind, double seconds = 2.0) { return testmedia::MakeClip(kind, m_dir.path(), seconds); }
+    QString Out(const char* name) const { return m_dir.filePath(name); }
+    // The folder's files: no temporary file may survive a run.
+    QStringList Files() const {
+        QStringList files = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
+        files.sort();
+        return files;
+    }
+    HRESULT Convert(const QString& source, const QString& dest, ConversionSettings& settings) {
+        CProjectItem clip = ClipFor(source);
+        return m_host.ConvertClip(dest.toStdString(), clip, settings);
+    }
+
+    QTemporaryDir m_dir;
+    FakeWindow m_window;
+    CConversionHost m_host{m_window};
+};
+
+TEST_F(ConversionRun, UncompressedAviCarriesRgbAndPcmInTheChosenFormat) {
+    const QString source = Clip(Kind::AviMpeg4Mp3);
+    ConversionSettings settings = SettingsFor(Avi, "176", "144", "29.97");
+    settings.audioFormat = Pcm(22050, 1);
+    const QString dest = Out("out.avi");
+    ASSERT_EQ(Convert(source, dest, settings), S_OK) << MediaErrorText();
+
+    const auto p = testmedia::Probe(dest);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.formatName, "avi");
+    EXPECT_EQ(p.videoCodec, "rawvideo");
+    EXPECT_EQ(p.width, 176);
+    EXPECT_EQ(p.height, 144);
+    EXPECT_NEAR(p.frameRate, 30000.0 / 1001.0, 1e-6);
+    EXPECT_EQ(p.audioCodec, "pcm_s16le");
+    EXPECT_EQ(p.sampleRate, 22050);
+    EXPECT_EQ(p.channels, 1);
+    EXPECT_NEAR(p.duration, testmedia::Probe(source).duration, 1001.0 / 30000.0 + 0.005);
+    EXPECT_TRUE(testmedia::DecodesCleanly(dest));
+    QStringList expected{QFileInfo(source).fileName(), "out.avi"};
+    expected.sort();
+    EXPECT_EQ(Files(), expected);
+
+    // Progress never goes back and ends at 10000, then the run-finished notification says 1.
+    const auto progress = m_window.Values(CMediaGraph::kProgress);
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 10000);
+    EXPECT_EQ(m_window.Values(CMediaGraph::kGraphRunning), std::vector<std::intptr_t>{1});
+    EXPECT_EQ(m_window.Values(CMediaGraph::kRunFinished), std::vector<std::intptr_t>{1});
+    EXPECT_EQ(m_window.messageBase, 151);
+    EXPECT_TRUE(m_window.errors.empty());
+}
+
+TEST_F(ConversionRun, EncodedAviAndTheSameEncodersServeTheNextClip) {
+    ElementRef video = Make("avenc_mjpeg");
+    ElementRef audio = Make("lamemp3enc");
+    ASSERT_TRUE(video && audio);
+    ConversionSettings settings = SettingsFor(Avi, "320", "240", "25");
+    settings.videoEncoder = video;
+    settings.audioEncoder = audio;
+    WaveFormat mp3 = Pcm(44100, 2);
+    mp3.formatTag = kFormatTagMp3;
+    mp3.bitsPerSample = 0;
+    mp3.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
+    mp3.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
+    settings.audioFormat = mp3;
+
+    const QString first = Clip(Kind::AviMjpegPcm);
+    ASSERT_EQ(Convert(first, Out("first.avi"), settings), S_OK) << MediaErrorText();
+    // The encoders went back to their owner: no pipeline holds them.
+    EXPECT_EQ(GST_OBJECT_PARENT(video.get()), nullptr);
+    EXPECT_EQ(GST_OBJECT_PARENT(audio.get()), nullptr);
+    const QString second = Clip(Kind::Mpeg1System);
+    ASSERT_EQ(Convert(second, Out("second.avi"), settings), S_OK) << MediaErrorText();
+
+    for (const QString& dest : {Out("first.avi"), Out("second.avi")}) {
+        const auto p = testmedia::Probe(dest);
+        EXPECT_EQ(p.videoCodec, "mjpeg") << dest.toStdString();
+        EXPECT_EQ(p.width, 320);
+        EXPECT_EQ(p.height, 240);
+        EXPECT_NEAR(p.frameRate, 25.0, 1e-6);
+        EXPECT_EQ(p.audioCodec, "mp3");
+        EXPECT_EQ(p.sampleRate, 44100);
+        EXPECT_EQ(p.channels, 2);
+        EXPECT_NEAR(p.duration, 2.0, 0.1);
+        EXPECT_TRUE(testmedia::DecodesCleanly(dest));
+    }
+}
+
+TEST_F(ConversionRun, AudioOnlyClipsGiveAudioOnlyAviEvenWhenTheInputNeverEnds) {
+    // The .au reader of this framework never ends its stream; the run must still complete.
+    for (Kind kind : {Kind::Mp3, Kind::Au}) {
+        const QString source = Clip(kind);
+        ConversionSettings settings = SettingsFor(Avi);
+        const QString dest = Out(kind == Kind::Mp3 ? "mp3.avi" : "au.avi");
+        ASSERT_EQ(Convert(source, dest, settings), S_OK) << MediaErrorText();
+        ASSERT_EQ(m_host.Engine()->GroupOrder(), std::vector<MediaKind>{MediaKind::Audio});
+        const auto p = testmedia::Probe(dest);
+        EXPECT_TRUE(p.videoCodec.isEmpty());
+        EXPECT_EQ(p.audioCodec, "pcm_s16le");
+        EXPECT_EQ(p.sampleRate, 48000);
+        EXPECT_EQ(p.channels, 2);
+        EXPECT_NEAR(p.duration, 2.0, 0.05) << dest.toStdString();
+    }
+}
+
+TEST_F(ConversionRun, StopEndsTheRunAndKeepsTheExistingDestination) {
+    const QString source = Clip(Kind::AviMpeg4Mp3, 3.0);
+    const QString dest = Out("kept.avi");
+    {
+        QFile existing(dest);
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("previous result");
+    }
+    bool running = false;
+    m_window.onEvent = [&](int k, std::intptr_t) {
+        // The first progress pass after the start, as if the user had pressed Stop.
+        if (k == CMediaGraph::kGraphRunning) running = true;
+        if (k == CMediaGraph::kProgress && running) {
+            running = false;
+            m_host.StopEngine();
+        }
+    };
+    ConversionSettings settings = SettingsFor(Avi, "640", "480", "25");
+    settings.videoEncoder = Make("avenc_mjpeg");
+    EXPECT_EQ(Convert(source, dest, settings), E_ABORT);
+    EXPECT_EQ(m_window.Values(CMediaGraph::kRunFinished), std::vector<std::intptr_t>{0});
+    EXPECT_FALSE(m_window.Values(CMediaGraph::kGraphStopped).empty());
+    QFile kept(dest);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("previous result"));
+    QStringList expected{QFileInfo(source).fileName(), "kept.avi"};
+    expected.sort();
+    EXPECT_EQ(Files(), expected);
+    EXPECT_EQ(GST_OBJECT_PARENT(settings.videoEncoder.get()), nullptr);
+}
+
+TEST_F(ConversionRun, FailuresAreReportedAndLeaveNoFile) {
+    // A clip without audio cannot become WAV/MP3: a log line and E_FAIL before anything runs.
+    const QString silent = Clip(Kind::AviRawVideo);
+    ConversionSettings wav = SettingsFor(WavMp3);
+    EXPECT_EQ(Convert(silent, Out("silent.wav"), wav), E_FAIL);
+    ASSERT_EQ(m_window.log.size(), 1u);
+    EXPECT_EQ(m_window.log[0], std::string(CConversionHost::kNoAudioLine) + QFileInfo(silent).fileName().toStdString());
+    EXPECT_TRUE(m_window.Values(CMediaGraph::kGraphRunning).empty());
+
+    // An encoder that the multiplexer cannot take is shown as an error.
+    ConversionSettings badEncoder = SettingsFor(Avi);
+    badEncoder.videoEncoder = Make("theoraenc");
+    ASSERT_TRUE(badEncoder.videoEncoder);
+    const HRESULT hr = Convert(Clip(Kind::AviMjpegPcm), Out("bad.avi"), badEncoder);
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(m_window.errors, std::vector<HRESULT>{hr});
+    EXPECT_EQ(GST_OBJECT_PARENT(badEncoder.videoEncoder.get()), nullptr);
+
+    // MPEG output without an MPEG writer.
+    ConversionSettings mpeg = SettingsFor(Mpeg);
+    EXPECT_EQ(Convert(silent, Out("nowriter.mpg"), mpeg), E_INVALIDARG);
+    EXPECT_FALSE(QFile::exists(Out("bad.avi")));
+    EXPECT_FALSE(QFile::exists(Out("nowriter.mpg")));
+    EXPECT_EQ(Files().size(), 2);  // the two sources
+}
+
+TEST_F(ConversionRun, PreviewPaneGetsFramesWithoutHoldingBackTheFile) {
+    m_window.withPane = true;
+    ConversionSettings settings = SettingsFor(Avi, "320", "240", "25");
+    ASSERT_EQ(Convert(Clip(Kind::AviMjpegPcm), Out("preview.avi"), settings), S_OK) << MediaErrorText();
+    EXPECT_GT(m_window.frames, 0);
+    EXPECT_EQ(m_window.frameWidth, 320);
+    EXPECT_EQ(m_window.frameHeight, 240);
+    EXPECT_TRUE(m_window.cleared);
+    EXPECT_EQ(m_window.Values(CMediaGraph::kPreviewSetup).size(), 1u);
+    EXPECT_EQ(m_window.Values(CMediaGraph::kPreviewClosed).size(), 1u);
+    // Every frame reached the file although the pane saw only some.
+    EXPECT_EQ(testmedia::Probe(Out("preview.avi")).videoCodec, "rawvideo");
+}
+
+}  // namespace
