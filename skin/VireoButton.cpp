@@ -118,12 +118,9 @@ void CVireoButton::paintEvent(QPaintEvent*) {
         painter.drawText(rect(), Qt::AlignCenter, text());
         return;
     }
+    // Pressed: the face sinks by one pixel, as flat bitmap buttons do.
     QPoint origin((width() - m_image.width()) / 2, (height() - m_image.height()) / 2);
     if (isDown()) origin += QPoint(1, 1);
     if (!isEnabled()) painter.setOpacity(0.45);
     painter.drawPixmap(origin, m_image);
-    if (isDown()) {
-        painter.setOpacity(1.0);
-        painter.fillRect(QRect(origin, m_image.size()), QColor(0, 0, 40, 40));
-    }
 }

@@ -465,6 +465,28 @@ void Well(QPainter& p, const QRect& r) {
     p.restore();
 }
 
+// A light tab hanging from the top edge behind the window buttons: flat bitmap buttons show the
+// control texture around their faces, so they sit on a panel of that texture.
+void ControlTab(QPainter& p, int left, int right, int bottom) {
+    p.save();
+    QPainterPath tab;
+    tab.moveTo(left, 0);
+    tab.lineTo(left, bottom - 6);
+    tab.quadTo(left, bottom, left + 6, bottom);
+    tab.lineTo(right, bottom);
+    tab.lineTo(right, 0);
+    tab.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(20, 20, 70, 60));
+    p.drawPath(tab.translated(0, 1));
+    p.setBrush(QBrush(ControlTexture()));
+    p.drawPath(tab);
+    p.setPen(QPen(QColor(255, 255, 255, 160), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(tab.translated(0.5, -0.5));
+    p.restore();
+}
+
 void Border(QPainter& p, int w, int h) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -499,6 +521,8 @@ QImage MainBackground() {
     p.setPen(QColor(225, 225, 255, 200));
     p.drawText(QRect(titleEnd + 14, 13, 200, 16), Qt::AlignLeft | Qt::AlignVCenter,
                QString::fromUtf8("\u00B7  batch media converter"));
+    // Minimize (546, 8) and Exit (570, 8), 20 x 20 each.
+    ControlTab(p, 540, w, 33);
     // Wells: clip list, output folder, preview, progress, log.
     Well(p, QRect(98, 46, 489, 245));
     Well(p, QRect(180, 299, 384, 21));
@@ -512,7 +536,8 @@ QImage MainBackground() {
 
 // A dialog's background; clientW x clientH is the part the dialog shows (its template size in
 // pixels), framed by the border.
-QImage DialogBackground(int w, int h, int clientW, int clientH, int band, const QString& title) {
+QImage DialogBackground(int w, int h, int clientW, int clientH, int band, const QString& title,
+                        bool withExitTab) {
     QImage image(w, h, QImage::Format_RGB32);
     QPainter p(&image);
     Begin(p);
@@ -520,6 +545,8 @@ QImage DialogBackground(int w, int h, int clientW, int clientH, int band, const 
     Band(p, w, band, 0);
     Logo(p, QPointF(18, band / 2.0), 22);
     Title(p, 34, band, title, QString(), 13);
+    // The Exit button: the settings dialog's at (321, 3), 20 x 20.
+    if (withExitTab) ControlTab(p, clientW - 28, clientW, 27);
     Border(p, clientW, clientH);
     return image;
 }
@@ -565,11 +592,11 @@ int main(int argc, char** argv) {
         {IDB_BTN_MINIMIZE, MinimizeButton},
         {IDB_BTN_BROWSE, BrowseButton},
         {IDB_SETTINGS_BACKGROUND,
-         [] { return DialogBackground(347, 265, 344, 262, 42, "Conversion Settings"); }},
+         [] { return DialogBackground(347, 265, 344, 262, 42, "Conversion Settings", true); }},
         {IDB_BTN_MORE, MoreButton},
         {IDB_BTN_START_CONVERSION,
          [] { return TextButton(100, 25, kAmber, "Start Conversion", true); }},
-        {IDB_AUDIO_BACKGROUND, [] { return DialogBackground(205, 265, 201, 244, 34, "Audio Format"); }},
+        {IDB_AUDIO_BACKGROUND, [] { return DialogBackground(205, 265, 201, 244, 34, "Audio Format", false); }},
         {IDB_BTN_OK, [] { return TextButton(78, 25, Hue{kBar, kIndigo}, "OK", false); }},
         {IDB_BTN_CANCEL, [] { return TextButton(78, 25, kSlate, "Cancel", false); }},
     };
