@@ -96,6 +96,16 @@ void CVireoButton::hideEvent(QHideEvent* event) {
     QPushButton::hideEvent(event);
 }
 
+void CVireoButton::leaveEvent(QEvent* event) {
+    // Where the window system grants no pointer grab (Wayland), no move outside the button
+    // arrives; the leave event ends the hover state instead.
+    if (m_hover) {
+        EndHover();
+        if (hasFocus()) clearFocus();
+    }
+    QPushButton::leaveEvent(event);
+}
+
 void CVireoButton::OnCaptureChanged(QWidget* newOwner) {
     if (newOwner != this) m_hover = 0;
 }

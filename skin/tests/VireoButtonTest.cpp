@@ -70,6 +70,15 @@ TEST_F(VireoButtonTest, HoverSwapsTheImageAndHoldsTheGrabUntilTheMouseLeaves) {
     EXPECT_EQ(m_button->ShownImageId(), IDB_BTN_EXIT);
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
 
+    // Without a pointer grab (Wayland) the leave event ends the hover.
+    Move(QPoint(5, 5));
+    ASSERT_TRUE(m_button->IsHovering());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(m_button, &leave);
+    EXPECT_FALSE(m_button->IsHovering());
+    EXPECT_EQ(m_button->ShownImageId(), IDB_BTN_EXIT);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+
     // Another widget holding the grab keeps the button cold.
     m_other->grabMouse();
     Move(QPoint(5, 5));
