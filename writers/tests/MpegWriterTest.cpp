@@ -1,5 +1,6 @@
 // End-to-end runs of "MPEG Writer Filter": generated video and audio in, the file checked by
 // ffprobe.
+#include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -222,6 +223,41 @@ TEST_F(MpegWriterTest, AdaptsTheInputFrameRateToTheTarget) {
         EXPECT_NEAR(probe.duration, 2.0, 0.1);
         EXPECT_NEAR(FrameTypes(path).size(), c.outputFrames, 1);
     }
+}
+
+// Audio follows its timestamps, so that it stays in step with video: a gap becomes silence and
+// audio that overlaps what was already written is cut.
+TEST_F(MpegWriterTest, AudioFollowsItsTimestamps) {
+    QString path = PathFor("gap.mpg");
+    GstElementPtr pipeline(NewPipeline(1, path));
+    GstElement* src = gst_element_factory_make("appsrc", nullptr);
+    GstCapsPtr caps(
+        gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved,rate=44100,"
+                             "channels=2"));
+    g_object_set(src, "caps", caps.get(), "format", GST_FORMAT_TIME, nullptr);
+    gst_bin_add(GST_BIN(pipeline.get()), src);
+    ASSERT_TRUE(gst_element_link_pads(src, "src", m_writer, "Audio Input"));
+
+    // 100 ms buffers: 0.0-1.0 s, then 1.5-2.0 s, then 1.5-1.6 s once more.
+    auto push = [&](double start) {
+        const gsize bytes = 4410 * 4;
+        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+        gst_buffer_memset(buffer, 0, 0x10, bytes);
+        GST_BUFFER_PTS(buffer) = GstClockTime(start * GST_SECOND);
+        GST_BUFFER_DURATION(buffer) = GST_SECOND / 10;
+        return gst_app_src_push_buffer(GST_APP_SRC(src), buffer) == GST_FLOW_OK;
+    };
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(push(i / 10.0));
+    for (int i = 15; i < 20; ++i) ASSERT_TRUE(push(i / 10.0));
+    ASSERT_TRUE(push(1.5));
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+
+    RunResult run = RunToEnd(pipeline.get());
+    ASSERT_TRUE(run.eos) << run.error;
+    EXPECT_NEAR(run.position / 1e9, 2.0, 0.01);
+    testmedia::ProbeResult probe = testmedia::Probe(path);
+    EXPECT_EQ(probe.audioCodec, "mp2");
+    EXPECT_NEAR(probe.duration, 2.0, 0.06);
 }
 
 // An input that is not linked, or that ends without data, leaves a file with the other stream.
