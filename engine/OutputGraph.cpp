@@ -72,18 +72,23 @@ static GstPad* FindPin(GstElement* element, const char* name, bool* requested) {
 HRESULT CConversionEngine::Connect(GstPad* src, GstPad* sink, MediaKind kind, GstCaps* filter) {
     if (!src || !sink) return E_POINTER;
     // queue: the consumer runs on its own streaming thread, so decoding and encoding overlap.
+    // A consumer with a fixed frame (the disc targets) gets it by scaling and by repeating or
+    // dropping frames; each converter passes data through untouched when nothing differs.
     GstElement* queue = MakeElement("queue");
     GstElement* convert = MakeElement(kind == MediaKind::Video ? "videoconvert" : "audioconvert");
-    GstElement* resample = kind == MediaKind::Audio ? MakeElement("audioresample") : nullptr;
+    GstElement* resample = MakeElement(kind == MediaKind::Video ? "videoscale" : "audioresample");
+    GstElement* rate = kind == MediaKind::Video ? MakeElement("videorate") : nullptr;
     GstElement* caps = filter ? MakeElement("capsfilter") : nullptr;
-    if (!queue || !convert || (kind == MediaKind::Audio && !resample) || (filter && !caps)) {
-        for (GstElement* e : {queue, convert, resample, caps})
+    if (!queue || !convert || !resample || (kind == MediaKind::Video && !rate) || (filter && !caps)) {
+        for (GstElement* e : {queue, convert, resample, rate, caps})
             if (e) gst_object_unref(gst_object_ref_sink(e));
         return E_FAIL;
     }
     if (caps) g_object_set(caps, "caps", filter, nullptr);
-    std::vector<GstElement*> chain{queue, convert};
-    if (resample) chain.push_back(resample);
+    std::vector<GstElement*> chain{queue};
+    if (rate) chain.push_back(rate);
+    chain.push_back(resample);
+    chain.push_back(convert);
     if (caps) chain.push_back(caps);
     for (GstElement* e : chain) AddToGraph(e);
     for (size_t i = 0; i + 1 < chain.size(); ++i) gst_element_link(chain[i], chain[i + 1]);

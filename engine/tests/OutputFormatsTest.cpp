@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "EngineTestSupport.h"
+
+using namespace enginetest;
+using testmedia::Kind;
+
+namespace {
+
+class OutputFormats : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(InitMediaFramework(), S_OK); }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    QString Clip(Kind kind, double seconds = 1.0) { return testmedia::MakeClip(kind, m_dir.path(), seconds); }
+    QString Out(const char* name) const { return m_dir.filePath(name); }
+    HRESULT Convert(const QString& source, const QString& dest, ConversionSettings& settings) {
+        CProjectItem clip = ClipFor(source);
+        return m_host.ConvertClip(dest.toStdString(), clip, settings);
+    }
+    static ElementRef MpegWriter(int preset) {
+        ElementRef writer = Make("kestrinempegwriter");
+        if (writer) g_object_set(writer.get(), "preset", preset, nullptr);
+        return writer;
+    }
+
+    QTemporaryDir m_dir;
+    FakeWindow m_window;
+    CConversionHost m_host{m_window};
+};
+
+struct MpegCase {
+    int preset;
+    const char* name;
+    const char* videoCodec;
+    int width, height;
+    double rate;
+    const char* audioCodec;
+    int sampleRate;
+};
+
+class MpegPresets : public OutputFormats, public ::testing::WithParamInterface<MpegCase> {};
+
+// Generic presets keep the chosen 320x240 at 25 fps; disc presets impose their own frame.
+const MpegCase kMpegCases[] = {
+    {0, "Mpeg1", "mpeg1video", 320, 240, 25, "mp2", 48000},
+    {1, "VcdPal", "mpeg1video", 352, 288, 25, "mp2", 44100},
+    {2, "Mpeg2", "mpeg2video", 320, 240, 25, "mp2", 48000},
+    {3, "SvcdPal", "mpeg2video", 480, 576, 25, "mp2", 44100},
+    {4, "DvdPal", "mpeg2video", 720, 576, 25, "ac3", 48000},
+    {5, "VcdNtsc", "mpeg1video", 352, 240, 30000.0 / 1001, "mp2", 44100},
+    {6, "SvcdNtsc", "mpeg2video", 480, 480, 30000.0 / 1001, "mp2", 44100},
+    {7, "DvdNtsc", "mpeg2video", 720, 480, 30000.0 / 1001, "ac3", 48000},
+};
+
+TEST_P(MpegPresets, WritesTheTargetsStreams) {
+    const MpegCase& c = GetParam();
+    ConversionSettings settings = SettingsFor(Mpeg, "320", "240", "25");
+    settings.mpegEncoder = MpegWriter(c.preset);
+    if (!settings.mpegEncoder) GTEST_SKIP() << "kestrinempegwriter is not installed";
+    const QString source = Clip(Kind::AviMpeg4Mp3);
+    const QString dest = Out("out.mpg");
+    ASSERT_EQ(Convert(source, dest, settings), S_OK) << MediaErrorText();
+
+    const auto p = testmedia::Probe(dest);
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.formatName.startsWith("mpeg")) << p.formatName.toStdString();
+    EXPECT_EQ(p.videoCodec, c.videoCodec);
+    EXPECT_EQ(p.width, c.width);
+    EXPECT_EQ(p.height, c.height);
+    EXPECT_NEAR(p.frameRate, c.rate, 1e-3);
+    EXPECT_EQ(p.audioCodec, c.audioCodec);
+    EXPECT_EQ(p.sampleRate, c.sampleRate);
+    EXPECT_EQ(p.channels, 2);
+    EXPECT_NEAR(p.duration, 1.0, 0.15);
+    EXPECT_TRUE(testmedia::DecodesCleanly(dest));
+    EXPECT_EQ(m_window.Values(CMediaGraph::kProgress).back(), 10000);
+    // The writer went back to its owner; the file appeared under its name only.
+    EXPECT_EQ(GST_OBJECT_PARENT(settings.mpegEncoder.get()), nullptr);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPresets, MpegPresets, ::testing::ValuesIn(kMpegCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OutputFormats, MpegCarriesBothStreamsThroughTheHoldElementAndAudioAlonePastIt) {
+    if (!HasElementFactory("kestrinempegwriter") || !HasElementFactory("tarrowhold"))
+        GTEST_SKIP() << "the writer or the hold element is not installed";
+    ConversionSettings settings = SettingsFor(Mpeg, "320", "240", "25");
+    settings.mpegEncoder = MpegWriter(4);
+    ASSERT_EQ(Convert(Clip(Kind::AviMjpegPcm), Out("both.mpg"), settings), S_OK) << MediaErrorText();
+    GstElementPtr hold(gst_bin_get_by_name(GST_BIN(m_host.Engine()->Pipeline()), "Tarrow Hold"));
+    ASSERT_TRUE(hold);
+    GstPadPtr input1(gst_element_get_static_pad(hold.get(), "Input1"));
+    ASSERT_TRUE(input1);
+    EXPECT_TRUE(gst_pad_is_linked(input1.get()));
+
+    // An audio-only clip: no video group, so the hold element never gets its second pair and
+    // the audio goes to the writer directly.
+    ASSERT_EQ(Convert(Clip(Kind::Mp3), Out("audio.mpg"), settings), S_OK) << MediaErrorText();
+    GstElementPtr idleHold(gst_bin_get_by_name(GST_BIN(m_host.Engine()->Pipeline()), "Tarrow Hold"));
+    EXPECT_FALSE(idleHold);
+    const auto p = testmedia::Probe(Out("audio.mpg"));
+    EXPECT_TRUE(p.videoCodec.isEmpty());
+    EXPECT_EQ(p.audioCodec, "ac3");
+    EXPECT_NEAR(p.duration, 1.0, 0.15);
+}
+
+TEST_F(OutputFormats, MpegIsBuiltWithoutTheHoldElementWhenItIsMissing) {
+    if (!HasElementFactory("kestrinempegwriter")) GTEST_SKIP() << "kestrinempegwriter is not installed";
+    GstRegistry* registry = gst_registry_get();
+    GstPluginFeature* feature = gst_registry_lookup_feature(registry, "tarrowhold");
+    if (feature) gst_registry_remove_feature(registry, feature);
+    ConversionSettings settings = SettingsFor(Mpeg, "320", "240", "25");
+    settings.mpegEncoder = MpegWriter(1);
+    const HRESULT hr = Convert(Clip(Kind::AviMjpegPcm), Out("nohold.mpg"), settings);
+    if (feature) {
+        gst_registry_add_feature(registry, feature);  // takes the reference
+    }
+    ASSERT_EQ(hr, S_OK) << MediaErrorText();
+    const auto p = testmedia::Probe(Out("nohold.mpg"));
+    EXPECT_EQ(p.videoCodec, "mpeg1video");
+    EXPECT_EQ(p.audioCodec, "mp2");
+}
+
+TEST_F(OutputFormats, WavKeepsPcmAndMp3GoesThroughTheEncoder) {
+    if (!HasElementFactory("kestrinwavwriter")) GTEST_SKIP() << "kestrinwavwriter is not installed";
+    ConversionSettings wav = SettingsFor(WavMp3);
+    wav.audioFormat = Pcm(22050, 1);
+    ASSERT_EQ(Convert(Clip(Kind::AviMpeg4Mp3, 2.0), Out("out.wav"), wav), S_OK) << MediaErrorText();
+    auto p = testmedia::Probe(Out("out.wav"));
+    EXPECT_EQ(p.formatName, "wav");
+    EXPECT_TRUE(p.videoCodec.isEmpty());
+    EXPECT_EQ(p.audioCodec, "pcm_s16le");
+    EXPECT_EQ(p.sampleRate, 22050);
+    EXPECT_EQ(p.channels, 1);
+    EXPECT_NEAR(p.duration, 2.0, 0.05);
+    // Audio output never shows a preview.
+    EXPECT_TRUE(m_window.Values(CMediaGraph::kPreviewSetup).empty());
+
+    ConversionSettings mp3 = SettingsFor(WavMp3);
+    mp3.audioEncoder = Make("lamemp3enc");
+    WaveFormat layer3 = Pcm(44100, 2);
+    layer3.formatTag = kFormatTagMp3;
+    layer3.bitsPerSample = 0;
+    layer3.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
+    layer3.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
+    mp3.audioFormat = layer3;
+    ASSERT_EQ(Convert(Clip(Kind::WavMono22k, 2.0), Out("out.mp3"), mp3), S_OK) << MediaErrorText();
+    p = testmedia::Probe(Out("out.mp3"));
+    EXPECT_EQ(p.formatName, "mp3");
+    EXPECT_EQ(p.audioCodec, "mp3");
+    EXPECT_EQ(p.sampleRate, 44100);
+    EXPECT_EQ(p.channels, 2);
+    EXPECT_NEAR(double(p.audioBitRate), 128000.0, 2000.0);
+    EXPECT_NEAR(p.duration, 2.0, 0.06);
+    EXPECT_TRUE(testmedia::DecodesCleanly(Out("out.mp3")));
+    EXPECT_EQ(GST_OBJECT_PARENT(mp3.audioEncoder.get()), nullptr);
+}
+
+}  // namespace
