@@ -36,7 +36,9 @@ QString HelpFilePathFor(const QString& executablePath) {
     return path + QStringLiteral(".html");
 }
 
-void SetUrlOpener(UrlOpener opener) { Opener() = std::move(opener); }
+void SetUrlOpener(UrlOpener opener) {
+    Opener() = std::move(opener);
+}
 
 bool OpenUrl(const QUrl& url) {
     if (Opener()) return Opener()(url);

@@ -15,20 +15,25 @@ namespace {
 CMainApp* g_app = nullptr;
 }
 
-CMainApp::CMainApp() { g_app = this; }
+CMainApp::CMainApp() {
+    g_app = this;
+}
 
 CMainApp::~CMainApp() {
     if (g_app == this) g_app = nullptr;
 }
 
-CMainApp* CMainApp::Instance() { return g_app; }
+CMainApp* CMainApp::Instance() {
+    return g_app;
+}
 
 void CMainApp::Prepare() {
     // The result is not examined here: a framework that did not start makes the later media
     // calls fail, and those report it.
     InitMediaFramework();
     // One look on every desktop, so the skin's colours and sizes come out as drawn.
-    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
     m_helpFilePath = HelpFilePathFor(QCoreApplication::applicationFilePath());
     QCoreApplication::setOrganizationName(QString::fromLatin1(CProfileStore::kOrganisation));
     QCoreApplication::setApplicationName(QString::fromLatin1(CProfileStore::kApplication));
@@ -44,4 +49,6 @@ bool CMainApp::InitInstance() {
     return false;
 }
 
-void CMainApp::WinHelp() { OpenUrl(QUrl::fromLocalFile(m_helpFilePath)); }
+void CMainApp::WinHelp() {
+    OpenUrl(QUrl::fromLocalFile(m_helpFilePath));
+}

@@ -68,7 +68,8 @@ Widget* Control(Widget* widget, int id, const char* name) {
 
 }  // namespace
 
-CMainDlg::CMainDlg(QWidget* parent) : CSkinDialog(IDD_MAIN, parent, IDB_MAIN_BACKGROUND, IDB_CONTROL) {
+CMainDlg::CMainDlg(QWidget* parent)
+    : CSkinDialog(IDD_MAIN, parent, IDB_MAIN_BACKGROUND, IDB_CONTROL) {
     // A top-level window without caption bar, shown in the task bar, of fixed size.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setFixedSize(MapDialogRect(0, 0, 398, 293).size());
@@ -125,7 +126,8 @@ void CMainDlg::CreateControls() {
     m_outputFolderLabel = new QLabel(QStringLiteral("Output Directory:"), this);
     m_outputFolderLabel->setGeometry(MapDialogRect(64, 186, 54, 8));
 
-    m_browseButton = Control(new CVireoButton(QStringLiteral("..."), this), IDC_BROWSE, "IDC_BROWSE");
+    m_browseButton =
+        Control(new CVireoButton(QStringLiteral("..."), this), IDC_BROWSE, "IDC_BROWSE");
     m_browseButton->setGeometry(MapDialogRect(377, 184, 14, 13));
 
     m_commandBar = Control(new CCommandBar(this), IDC_COMMAND_BAR, "IDC_COMMAND_BAR");
@@ -190,7 +192,9 @@ void CMainDlg::AddLogLine(const QString& text) {
     m_log->verticalScrollBar()->setValue(top);
 }
 
-void CMainDlg::AddLogLine(std::string_view text) { AddLogLine(UiText(text)); }
+void CMainDlg::AddLogLine(std::string_view text) {
+    AddLogLine(UiText(text));
+}
 
 void CMainDlg::ShowError(HRESULT code) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), UiText(ErrorText(code)),
@@ -198,7 +202,9 @@ void CMainDlg::ShowError(HRESULT code) {
     box.exec();
 }
 
-void CMainDlg::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void CMainDlg::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void CMainDlg::SetBusy(bool busy) {
     EnableCommand(kAddClip, !busy);
@@ -214,7 +220,9 @@ void CMainDlg::EnableClipCommands(bool enable) {
     EnableCommand(kStop, enable);
 }
 
-void CMainDlg::EnableCommand(int index, bool enable) { m_commandBar->SetCut(index, !enable); }
+void CMainDlg::EnableCommand(int index, bool enable) {
+    m_commandBar->SetCut(index, !enable);
+}
 
 bool CMainDlg::IsCommandEnabled(int index) const {
     return index >= 0 && index < m_commandBar->count() && !m_commandBar->IsCut(index);
@@ -228,19 +236,42 @@ void CMainDlg::OnCommandBarActivate(int index) {
 
 void CMainDlg::OnCommand(int commandId) {
     switch (commandId) {
-        case ID_ADD_CLIP: OnAddClip(); break;
-        case ID_REMOVE_CLIP: OnRemoveClip(); break;
-        case ID_CONVERT: OnConvert(); break;
-        case ID_STOP: OnStop(); break;
-        case ID_HELP: OnHelp(); break;
-        case ID_HOME_PAGE: OnHomePage(); break;
-        case ID_SUPPORT: OnSupport(); break;
+        case ID_ADD_CLIP:
+            OnAddClip();
+            break;
+        case ID_REMOVE_CLIP:
+            OnRemoveClip();
+            break;
+        case ID_CONVERT:
+            OnConvert();
+            break;
+        case ID_STOP:
+            OnStop();
+            break;
+        case ID_HELP:
+            OnHelp();
+            break;
+        case ID_HOME_PAGE:
+            OnHomePage();
+            break;
+        case ID_SUPPORT:
+            OnSupport();
+            break;
         case ID_EXIT:
-        case IDC_EXIT: OnExit(); break;
-        case IDC_BROWSE: OnBrowse(); break;
-        case IDCANCEL: OnCancel(); break;
-        case IDOK: OnOK(); break;
-        default: break;
+        case IDC_EXIT:
+            OnExit();
+            break;
+        case IDC_BROWSE:
+            OnBrowse();
+            break;
+        case IDCANCEL:
+            OnCancel();
+            break;
+        case IDOK:
+            OnOK();
+            break;
+        default:
+            break;
     }
 }
 
@@ -259,9 +290,13 @@ void CMainDlg::OnHelp() {
     OpenUrl(QUrl::fromLocalFile(HelpFilePathFor(QCoreApplication::applicationFilePath())));
 }
 
-void CMainDlg::OnHomePage() { OpenUrl(HomePageUrl()); }
+void CMainDlg::OnHomePage() {
+    OpenUrl(HomePageUrl());
+}
 
-void CMainDlg::OnSupport() { OpenUrl(SupportUrl()); }
+void CMainDlg::OnSupport() {
+    OpenUrl(SupportUrl());
+}
 
 void CMainDlg::OnExit() {
     if (m_batchRunning) {
@@ -299,6 +334,10 @@ void CMainDlg::closeEvent(QCloseEvent* event) {
     OnCommand(IDCANCEL);
 }
 
-void CMainDlg::reject() { OnCommand(IDCANCEL); }
+void CMainDlg::reject() {
+    OnCommand(IDCANCEL);
+}
 
-void CMainDlg::accept() { OnCommand(IDOK); }
+void CMainDlg::accept() {
+    OnCommand(IDOK);
+}

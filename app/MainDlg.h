@@ -139,12 +139,12 @@ public:
     // Shared with the clip list, the batch driver and the engine (see the class comment).
     QString m_outputFolder;
     QIcon m_icon;
-    CClipList m_clips;                         // owns its clips; the order of the rows
-    CProjectItem* m_currentClip = nullptr;     // an element of m_clips, or null
-    CConversionEngine* m_engine = nullptr;     // owned; replaced per clip, kept after a batch
-    std::int32_t m_continueBatch = 0;          // 1 from Convert until Stop
-    OutputFormat m_lastOutputFormat = Avi;     // confirmed by the previous batch
-    ElementRef m_videoEncoder;                 // taken from the settings dialog per batch
+    CClipList m_clips;                      // owns its clips; the order of the rows
+    CProjectItem* m_currentClip = nullptr;  // an element of m_clips, or null
+    CConversionEngine* m_engine = nullptr;  // owned; replaced per clip, kept after a batch
+    std::int32_t m_continueBatch = 0;       // 1 from Convert until Stop
+    OutputFormat m_lastOutputFormat = Avi;  // confirmed by the previous batch
+    ElementRef m_videoEncoder;              // taken from the settings dialog per batch
     ElementRef m_audioEncoder;
     ElementRef m_mpegEncoder;
     // Confirmed by the previous batch; formatTag 0xFFFF means none was confirmed in this run.

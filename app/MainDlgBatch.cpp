@@ -3,6 +3,7 @@
 
 #include <QProgressBar>
 
+#include "ConversionEngine.h"
 #include "MainDlg.h"
 
 void CMainDlg::OnConvert() {
@@ -25,6 +26,6 @@ void CMainDlg::OnMediaNotify(int messageBase, int k, std::intptr_t wParam, std::
 }
 
 void CMainDlg::DestroyEngine() {
-    // No engine is created before the conversion engine arrives; m_engine stays null.
+    delete m_engine;
     m_engine = nullptr;
 }

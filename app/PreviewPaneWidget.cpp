@@ -51,7 +51,9 @@ void CPreviewPaneWidget::PresentFrame(const std::uint8_t* rgb, int width, int he
     QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
 }
 
-void CPreviewPaneWidget::ClearFrame() { SetFrame(QImage()); }
+void CPreviewPaneWidget::ClearFrame() {
+    SetFrame(QImage());
+}
 
 void CPreviewPaneWidget::paintEvent(QPaintEvent* event) {
     QPainter painter(this);

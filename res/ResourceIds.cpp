@@ -1,3 +1,5 @@
 #include "ResourceIds.h"
 
-QString BitmapPath(int id) { return QStringLiteral(":/bitmaps/%1.png").arg(id); }
+QString BitmapPath(int id) {
+    return QStringLiteral(":/bitmaps/%1.png").arg(id);
+}

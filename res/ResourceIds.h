@@ -29,19 +29,19 @@ constexpr int IDB_CMD_HOME_PAGE = 143;
 constexpr int IDB_CMD_SUPPORT = 159;
 
 // Skin textures.
-constexpr int IDB_CONTROL = 144;             // 58 x 46, control backgrounds
-constexpr int IDB_MAIN_BACKGROUND = 147;     // 597 x 478
-constexpr int IDB_SETTINGS_BACKGROUND = 151; // 347 x 265
-constexpr int IDB_AUDIO_BACKGROUND = 156;    // 205 x 265
+constexpr int IDB_CONTROL = 144;              // 58 x 46, control backgrounds
+constexpr int IDB_MAIN_BACKGROUND = 147;      // 597 x 478
+constexpr int IDB_SETTINGS_BACKGROUND = 151;  // 347 x 265
+constexpr int IDB_AUDIO_BACKGROUND = 156;     // 205 x 265
 
 // Button faces.
-constexpr int IDB_BTN_EXIT = 148;             // 20 x 20
-constexpr int IDB_BTN_MINIMIZE = 149;         // 20 x 20
-constexpr int IDB_BTN_BROWSE = 150;           // 20 x 20
-constexpr int IDB_BTN_MORE = 152;             // 20 x 20, "Properties" and "Change"
-constexpr int IDB_BTN_START_CONVERSION = 154; // 100 x 25
-constexpr int IDB_BTN_OK = 157;               // 78 x 25
-constexpr int IDB_BTN_CANCEL = 158;           // 78 x 25
+constexpr int IDB_BTN_EXIT = 148;              // 20 x 20
+constexpr int IDB_BTN_MINIMIZE = 149;          // 20 x 20
+constexpr int IDB_BTN_BROWSE = 150;            // 20 x 20
+constexpr int IDB_BTN_MORE = 152;              // 20 x 20, "Properties" and "Change"
+constexpr int IDB_BTN_START_CONVERSION = 154;  // 100 x 25
+constexpr int IDB_BTN_OK = 157;                // 78 x 25
+constexpr int IDB_BTN_CANCEL = 158;            // 78 x 25
 
 // Resource path of a bitmap id, e.g. ":/bitmaps/147.png".
 QString BitmapPath(int id);

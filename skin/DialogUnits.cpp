@@ -35,8 +35,8 @@ CDialogUnits::CDialogUnits(int baseX, int baseY) : m_baseX(baseX), m_baseY(baseY
 
 CDialogUnits CDialogUnits::Measure(const QFont& font) {
     QFontMetrics metrics(font);
-    int alphabet =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    int alphabet = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return CDialogUnits((alphabet / 26 + 1) / 2, metrics.height());
 }
 
@@ -46,7 +46,8 @@ CDialogUnits CDialogUnits::ForTemplateFont(const QString& family, int pointSize)
         font.setPointSize(pointSize);
         return Measure(font);
     }
-    if (family.compare(kTemplateFace, Qt::CaseInsensitive) == 0 && pointSize == kTemplatePointSize) {
+    if (family.compare(kTemplateFace, Qt::CaseInsensitive) == 0 &&
+        pointSize == kTemplatePointSize) {
         double scale = LogicalDpi() / 96.0;
         return CDialogUnits(static_cast<int>(std::lround(6 * scale)),
                             static_cast<int>(std::lround(13 * scale)));
@@ -60,14 +61,20 @@ CDialogUnits CDialogUnits::Standard() {
     return ForTemplateFont(kTemplateFace, kTemplatePointSize);
 }
 
-int CDialogUnits::X(int units) const { return Scale(units, m_baseX, 4); }
-int CDialogUnits::Y(int units) const { return Scale(units, m_baseY, 8); }
+int CDialogUnits::X(int units) const {
+    return Scale(units, m_baseX, 4);
+}
+int CDialogUnits::Y(int units) const {
+    return Scale(units, m_baseY, 8);
+}
 
 QRect CDialogUnits::Rect(int x, int y, int width, int height) const {
     return QRect(X(x), Y(y), X(width), Y(height));
 }
 
-QSize CDialogUnits::Size(int width, int height) const { return QSize(X(width), Y(height)); }
+QSize CDialogUnits::Size(int width, int height) const {
+    return QSize(X(width), Y(height));
+}
 
 QFont SkinDialogFont() {
     if (Installed(kTemplateFace)) {
@@ -77,8 +84,9 @@ QFont SkinDialogFont() {
     }
     // 10 pixels of a condensed sans face matches the template face's text widths closely
     // ("Conversion progress:" fits its 67-unit label); a wider face is the last resort.
-    QFont font(QStringList{"Microsoft Sans Serif", "DejaVu Sans Condensed", "Liberation Sans Narrow",
-                           "Nimbus Sans", "Arial", "DejaVu Sans", "sans-serif"});
+    QFont font(QStringList{"Microsoft Sans Serif", "DejaVu Sans Condensed",
+                           "Liberation Sans Narrow", "Nimbus Sans", "Arial", "DejaVu Sans",
+                           "sans-serif"});
     double scale = LogicalDpi() / 96.0;
     font.setPixelSize(static_cast<int>(std::lround(10 * scale)));
     return font;

@@ -42,7 +42,7 @@ public:
         QColor text;            // invalid: unchanged
         QColor textBackground;  // invalid: unchanged
         bool transparentText = false;
-        QBrush brush;           // Qt::NoBrush: the platform's own
+        QBrush brush;  // Qt::NoBrush: the platform's own
     };
     ControlColours CtlColor(ControlKind kind) const;
 

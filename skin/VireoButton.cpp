@@ -17,7 +17,9 @@ CVireoButton::CVireoButton(const QString& text, QWidget* parent) : QPushButton(t
     setToolTip(text);
 }
 
-CVireoButton::~CVireoButton() { ReleaseOwnCapture(); }
+CVireoButton::~CVireoButton() {
+    ReleaseOwnCapture();
+}
 
 void CVireoButton::SetBitmaps(int normalId, int hoverId, int pressedId, int width, int height) {
     m_normalImageId = normalId;

@@ -10,8 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <QUrlQuery>
 #include <QTreeWidget>
+#include <QUrlQuery>
 #include <thread>
 #include <vector>
 
@@ -61,7 +61,8 @@ protected:
 
     std::vector<bool> CommandStates() const {
         std::vector<bool> states;
-        for (int i = 0; i < CMainDlg::kCommandCount; ++i) states.push_back(m_dlg->IsCommandEnabled(i));
+        for (int i = 0; i < CMainDlg::kCommandCount; ++i)
+            states.push_back(m_dlg->IsCommandEnabled(i));
         return states;
     }
 
@@ -124,8 +125,7 @@ TEST_F(MainDlgTest, HelpAndVendorLinksOpenTheirAddresses) {
     ClickCommand(CMainDlg::kHomePage);
     ClickCommand(CMainDlg::kSupport);
     ASSERT_EQ(m_opened.size(), 3u);
-    EXPECT_EQ(m_opened[0],
-              QUrl::fromLocalFile(QCoreApplication::applicationFilePath() + ".html"));
+    EXPECT_EQ(m_opened[0], QUrl::fromLocalFile(QCoreApplication::applicationFilePath() + ".html"));
     EXPECT_EQ(m_opened[1].toString(), "https://www.example.com/kestrine?version=" KESTRINE_VERSION);
     EXPECT_EQ(m_opened[2].scheme(), "mailto");
     EXPECT_EQ(m_opened[2].path(), "support@example.com");
@@ -248,7 +248,8 @@ TEST_F(MainDlgTest, ProgressNotificationsMoveTheBarAndClipsGoFromTheTail) {
         int m_id;
     };
     std::vector<int> destroyed;
-    for (int id = 1; id <= 3; ++id) m_dlg->m_clips.push_back(std::make_unique<CountedClip>(destroyed, id));
+    for (int id = 1; id <= 3; ++id)
+        m_dlg->m_clips.push_back(std::make_unique<CountedClip>(destroyed, id));
     m_dlg.reset();
     EXPECT_EQ(destroyed, (std::vector<int>{3, 2, 1}));
 }

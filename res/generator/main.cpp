@@ -132,7 +132,8 @@ void Note(QPainter& p, QPointF head, qreal size, QColor ink) {
     QPointF stemTop(stemBottom.x(), head.y() - size * 1.1);
     p.drawLine(stemBottom, stemTop);
     QPainterPath flag(stemTop);
-    flag.cubicTo(stemTop + QPointF(size * 0.1, size * 0.35), stemTop + QPointF(size * 0.55, size * 0.3),
+    flag.cubicTo(stemTop + QPointF(size * 0.1, size * 0.35),
+                 stemTop + QPointF(size * 0.55, size * 0.3),
                  stemTop + QPointF(size * 0.45, size * 0.75));
     p.setBrush(Qt::NoBrush);
     p.drawPath(flag);
@@ -388,7 +389,8 @@ QImage ControlTexture() {
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             int d = int(grain.bounded(5)) - 2;
-            image.setPixelColor(x, y, QColor(kPanel.red() + d, kPanel.green() + d, kPanel.blue() + d));
+            image.setPixelColor(x, y,
+                                QColor(kPanel.red() + d, kPanel.green() + d, kPanel.blue() + d));
         }
     }
     return image;
@@ -596,8 +598,12 @@ int main(int argc, char** argv) {
         {IDB_BTN_MORE, MoreButton},
         {IDB_BTN_START_CONVERSION,
          [] { return TextButton(100, 25, kAmber, "Start Conversion", true); }},
-        {IDB_AUDIO_BACKGROUND, [] { return DialogBackground(205, 265, 201, 244, 34, "Audio Format", false); }},
-        {IDB_BTN_OK, [] { return TextButton(78, 25, Hue{kBar, kIndigo}, "OK", false); }},
+        {IDB_AUDIO_BACKGROUND,
+         [] { return DialogBackground(205, 265, 201, 244, 34, "Audio Format", false); }},
+        {IDB_BTN_OK,
+         [] {
+             return TextButton(78, 25, Hue{kBar, kIndigo}, "OK", false);
+         }},
         {IDB_BTN_CANCEL, [] { return TextButton(78, 25, kSlate, "Cancel", false); }},
     };
     for (const auto& [id, paint] : images) {

@@ -115,7 +115,8 @@ TEST_F(VireoButtonTest, FocusChangesEndTheHoverState) {
 TEST_F(VireoButtonTest, AClickWhileHoveringReleasesTheGrabBeforeItIsReported) {
     QSignalSpy clicks(m_button, &QAbstractButton::clicked);
     QWidget* grabberAtClick = m_button;
-    QObject::connect(m_button, &QAbstractButton::clicked, [&] { grabberAtClick = QWidget::mouseGrabber(); });
+    QObject::connect(m_button, &QAbstractButton::clicked,
+                     [&] { grabberAtClick = QWidget::mouseGrabber(); });
     Move(QPoint(5, 5));
     ASSERT_EQ(QWidget::mouseGrabber(), m_button);
     QTest::mouseClick(m_button, Qt::LeftButton, {}, QPoint(5, 5));
