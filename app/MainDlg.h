@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <string_view>
 
@@ -128,6 +129,14 @@ public:
     void OnSupport();
     void OnExit();
     void OnBrowse();
+
+    // Clip list (MainDlgClips.cpp). AddFiles adds files as Add clip does with the files its
+    // dialog returned (also used for files dropped on the list); nothing while the list is
+    // disabled. AddClipRow appends the row of an accepted clip and returns its index.
+    // ClipAtRow is the clip a row shows (the row's item data), null for no such row.
+    void AddFiles(const QStringList& paths);
+    int AddClipRow(CProjectItem& clip, const QString& sizeText);
+    CProjectItem* ClipAtRow(int row) const;
     // IDCANCEL: the Minimize button, Esc and the window manager's close request.
     void OnCancel();
     // IDOK: the Enter key.

@@ -1,22 +1,255 @@
-// The clip list's side of the main window: the list view, Add clip, Remove clip and the output
-// folder's browse button.
+// The clip list's side of the main window: the list view, Add clip (also by dropping files on
+// the list), Remove clip and the output folder's browse button.
 
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QTreeWidget>
+#include <QUrl>
 
+#include "ClipProbe.h"
+#include "ClipRows.h"
+#include "ClipDialogs.h"
 #include "MainDlg.h"
+#include "SkinBitmaps.h"
 
-void CMainDlg::InitClipList() {}
+namespace {
+
+const QColor kClipTextColour(76, 76, 96);
+const QColor kClipBackColour(230, 230, 230);
+constexpr int kRowIconSize = 20;
+// The row's item data: the address of its clip (an element of m_clips).
+constexpr int kClipRole = Qt::UserRole;
+
+// Local files among dropped data; empty when nothing usable was dropped.
+QStringList DroppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (!data || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) files << url.toLocalFile();
+    }
+    return files;
+}
+
+// Lets files from a file manager be dropped on the clip list; a drop adds them exactly as if
+// they had been chosen in Add clip's dialog.
+class CClipDropFilter : public QObject {
+public:
+    CClipDropFilter(CMainDlg* window, QTreeWidget* list) : QObject(list), m_window(window) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (!m_window->ClipListControl()->isEnabled() ||
+                    DroppedFiles(drag->mimeData()).isEmpty()) {
+                    drag->ignore();
+                } else {
+                    drag->setDropAction(Qt::CopyAction);
+                    drag->accept();
+                }
+                return true;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                const QStringList files = DroppedFiles(drop->mimeData());
+                if (files.isEmpty()) {
+                    drop->ignore();
+                    return true;
+                }
+                drop->setDropAction(Qt::CopyAction);
+                drop->accept();
+                m_window->AddFiles(files);
+                return true;
+            }
+            default:
+                return QObject::eventFilter(watched, event);
+        }
+    }
+
+private:
+    CMainDlg* m_window;
+};
+
+// The wait cursor for as long as it lives.
+class CWaitCursor {
+public:
+    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};
+
+}  // namespace
+
+void CMainDlg::InitClipList() {
+    QTreeWidget* list = m_clipList;
+    list->setUpdatesEnabled(false);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setAllColumnsShowFocus(true);
+    list->setIconSize(QSize(kRowIconSize, kRowIconSize));
+
+    QPalette palette = list->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Text, kClipTextColour);
+        palette.setColor(group, QPalette::Base, kClipBackColour);
+        palette.setColor(group, QPalette::AlternateBase, kClipBackColour);
+    }
+    // The selection stays visible when the list does not have the focus.
+    palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                     palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+    list->setPalette(palette);
+
+    list->setColumnCount(cliplist::kColumnCount);
+    QStringList headings;
+    for (int column = 0; column < cliplist::kColumnCount; ++column) {
+        headings << cliplist::ColumnHeading(column);
+    }
+    list->setHeaderLabels(headings);
+    list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list->header()->setStretchLastSection(false);
+    for (int column = 0; column < cliplist::kColumnCount; ++column) {
+        list->setColumnWidth(column, cliplist::ColumnWidth(column));
+    }
+
+    list->setAcceptDrops(true);
+    list->viewport()->setAcceptDrops(true);
+    list->setDragDropMode(QAbstractItemView::DropOnly);
+    list->viewport()->installEventFilter(new CClipDropFilter(this, list));
+    list->setUpdatesEnabled(true);
+}
 
 void CMainDlg::OnAddClip() {
     if (!m_clipList->isEnabled()) return;
-    AddLogLine(QStringLiteral("Adding clips is not available in this build."));
+    const QStringList paths = ChooseClipFiles(this);
+    if (!paths.isEmpty()) AddFiles(paths);
+    if (m_clipList->topLevelItemCount() > 0) EnableClipCommands(true);
+}
+
+void CMainDlg::AddFiles(const QStringList& paths) {
+    if (!m_clipList->isEnabled()) return;
+    {
+        CWaitCursor wait;
+        for (const QString& path : paths) {
+            // Other commands may run here, between two files; the clip being added has no row
+            // until its probe accepts it.
+            PumpMessages();
+            // Only regular files: a FIFO or device would block the open below.
+            const QFileInfo info(path);
+            if (!info.isFile()) continue;
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly)) continue;  // unreadable: skipped silently
+            std::int64_t size = file.size();
+            file.close();
+            if (size <= 0) size = QFileInfo(path).size();
+
+            m_clips.push_back(std::make_unique<CProjectItem>());
+            const ClipListPos pos = std::prev(m_clips.end());
+            CProjectItem& clip = **pos;
+            clip.SetName(cliplist::FileNameOf(path).toStdString());
+            clip.SetPath(path.toStdString());
+            clip.SetFileSize(size);
+            clip.SetListPos(pos);
+
+            HRESULT hr;
+            std::string renderError;
+            {
+                CClipProbe probe;
+                hr = probe.Probe(clip);
+                renderError = probe.RenderErrorText();
+            }
+            if (SUCCEEDED(hr) && clip.GetDuration() != 0) {
+                AddClipRow(clip, cliplist::SizeText(size));
+                if (m_outputFolder.isEmpty()) {
+                    m_outputFolder = cliplist::FolderOf(path);
+                    m_outputFolderEdit->setText(m_outputFolder);
+                }
+                EnableClipCommands(true);
+            } else {
+                m_clips.erase(pos);
+                if (!renderError.empty()) {
+                    ShowClipMessage(QStringLiteral("Rendering Error"),
+                                    QString::fromStdString(renderError));
+                }
+            }
+        }
+        if (!m_currentClip && !m_clips.empty()) m_currentClip = m_clips.front().get();
+    }
+    if (const int rows = m_clipList->topLevelItemCount(); rows > 0) {
+        m_clipList->setCurrentItem(m_clipList->topLevelItem(rows - 1));
+        EnableClipCommands(true);
+    }
+}
+
+int CMainDlg::AddClipRow(CProjectItem& clip, const QString& sizeText) {
+    const int row = m_clipList->topLevelItemCount();
+    const int image = cliplist::RowImageFor(clip);
+    clip.SetIconKind(image);
+
+    auto* item = new QTreeWidgetItem;
+    item->setText(cliplist::kColumnSource, QString::fromStdString(clip.GetPath()));
+    item->setIcon(cliplist::kColumnSource,
+                  QIcon(LoadMaskedBitmap(cliplist::BitmapForImage(image),
+                                         QSize(kRowIconSize, kRowIconSize))));
+    item->setData(cliplist::kColumnSource, kClipRole,
+                  QVariant::fromValue(reinterpret_cast<quintptr>(&clip)));
+    item->setText(cliplist::kColumnFrameSize, cliplist::FrameSizeColumnText(clip, image));
+    item->setText(cliplist::kColumnDuration, cliplist::DurationColumnText(clip));
+    item->setText(cliplist::kColumnFileSize, sizeText);
+    item->setText(cliplist::kColumnStatus, QStringLiteral("Idle"));
+    m_clipList->addTopLevelItem(item);
+    return row;
+}
+
+CProjectItem* CMainDlg::ClipAtRow(int row) const {
+    QTreeWidgetItem* item = m_clipList->topLevelItem(row);
+    if (!item) return nullptr;
+    return reinterpret_cast<CProjectItem*>(
+        item->data(cliplist::kColumnSource, kClipRole).value<quintptr>());
 }
 
 void CMainDlg::OnRemoveClip() {
     if (!m_clipList->isEnabled()) return;
+    const QList<QTreeWidgetItem*> selected = m_clipList->selectedItems();
+    if (selected.isEmpty()) return;
+    const int row = m_clipList->indexOfTopLevelItem(selected.front());
+    CProjectItem* clip = ClipAtRow(row);
+    if (!clip) return;
+    if (clip == m_currentClip) m_currentClip = nullptr;
+    const std::optional<ClipListPos> pos = clip->GetListPos();
+    delete m_clipList->takeTopLevelItem(row);
+    if (pos) m_clips.erase(*pos);  // destroys the clip
+
+    if (!m_clips.empty()) {
+        m_clipList->clearSelection();
+        if (QTreeWidgetItem* next = m_clipList->topLevelItem(row)) {
+            m_clipList->setCurrentItem(next);
+        } else {
+            m_clipList->setCurrentItem(nullptr);
+        }
+    } else {
+        EnableClipCommands(false);
+    }
 }
 
-void CMainDlg::OnBrowse() {}
+void CMainDlg::OnBrowse() {
+    QString chosen;
+    if (!ChooseOutputFolder(this, chosen) || chosen.isEmpty()) return;
+    m_outputFolder = chosen;
+    m_outputFolderEdit->setText(m_outputFolder);
+}
 
 void CMainDlg::DestroyClips() {
     while (!m_clips.empty()) m_clips.pop_back();

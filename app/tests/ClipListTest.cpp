@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <sys/stat.h>
+
+#include "ClipDialogs.h"
+#include "ClipRows.h"
+#include "MainDlg.h"
+#include "TestMedia.h"
+
+using testmedia::Kind;
+
+namespace {
+
+QApplication& TestApp() {
+    static int argc = 1;
+    static char name[] = "clip_list_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Media shared by every test of the file (made once).
+struct Media {
+    QTemporaryDir dir;
+    QString avi, wav, raw, notes;
+    Media() {
+        avi = testmedia::MakeClip(Kind::AviMjpegPcm, dir.path(), 2.0);
+        wav = testmedia::MakeClip(Kind::WavPcm, dir.path(), 1.0);
+        raw = testmedia::MakeClip(Kind::AviRawVideo, dir.path(), 1.0);
+        notes = dir.path() + "/notes.avi";
+        QFile file(notes);
+        if (file.open(QIODevice::WriteOnly)) file.write("not a movie\n");
+    }
+};
+
+Media& SharedMedia() {
+    static Media* media = new Media;
+    return *media;
+}
+
+// A shown main window whose dialogs are replaced by scripted answers.
+class ClipListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApp();
+        ASSERT_FALSE(SharedMedia().avi.isEmpty());
+        SetClipFileChooser([this](QWidget*) {
+            ++m_chooserCalls;
+            return m_nextFiles;
+        });
+        SetClipMessageSink([this](const QString& caption, const QString& text) {
+            m_messages << caption + "|" + text;
+        });
+        SetOutputFolderChooser([this](QWidget*, QString& path) {
+            if (m_nextFolder.isEmpty()) return false;
+            path = m_nextFolder;
+            return true;
+        });
+        m_dlg = std::make_unique<CMainDlg>();
+        m_dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+        m_list = m_dlg->ClipListControl();
+    }
+
+    void TearDown() override {
+        m_dlg.reset();
+        SetClipFileChooser({});
+        SetClipMessageSink({});
+        SetOutputFolderChooser({});
+    }
+
+    void Add(const QStringList& files) {
+        m_nextFiles = files;
+        m_dlg->OnAddClip();
+    }
+
+    int SelectedRow() const {
+        const auto selected = m_list->selectedItems();
+        return selected.isEmpty() ? -1 : m_list->indexOfTopLevelItem(selected.front());
+    }
+
+    QString Cell(int row, int column) const { return m_list->topLevelItem(row)->text(column); }
+
+    std::unique_ptr<CMainDlg> m_dlg;
+    QTreeWidget* m_list = nullptr;
+    QStringList m_nextFiles;
+    QString m_nextFolder;
+    QStringList m_messages;
+    int m_chooserCalls = 0;
+};
+
+}  // namespace
+
+TEST_F(ClipListTest, ListViewHasTheFiveColumnsAndItsLook) {
+    ASSERT_EQ(m_list->columnCount(), 5);
+    const char* headings[] = {"Source File", "Frame Size", "Duration", "File Size",
+                              "Conversion Status"};
+    const int widths[] = {190, 70, 58, 58, 108};
+    for (int c = 0; c < 5; ++c) {
+        EXPECT_EQ(m_list->headerItem()->text(c), headings[c]);
+        EXPECT_EQ(m_list->columnWidth(c), widths[c]);
+    }
+    EXPECT_EQ(m_list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(m_list->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_FALSE(m_list->rootIsDecorated());
+    EXPECT_EQ(m_list->iconSize(), QSize(20, 20));
+    EXPECT_EQ(m_list->palette().color(QPalette::Text), QColor(76, 76, 96));
+    EXPECT_EQ(m_list->palette().color(QPalette::Base), QColor(230, 230, 230));
+    EXPECT_EQ(m_list->topLevelItemCount(), 0);
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kRemoveClip));
+}
+
+TEST_F(ClipListTest, MixedBatchAddsOnlyAcceptedFilesWithTheirRows) {
+    const Media& media = SharedMedia();
+    Add({media.avi, media.notes, media.wav, media.dir.path() + "/vanished.avi", media.raw,
+         media.dir.path(), media.avi});
+
+    ASSERT_EQ(m_list->topLevelItemCount(), 4);
+    ASSERT_EQ(m_dlg->m_clips.size(), 4u);
+    // Only the probe's rejection is reported; missing files and folders are skipped silently.
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].startsWith("Rendering Error|"));
+    EXPECT_TRUE(m_messages[0].endsWith(" File: notes.avi")) << m_messages[0].toStdString();
+
+    const QStringList paths = {media.avi, media.wav, media.raw, media.avi};
+    const QStringList frames = {"176x144", "n/a", "160x120", "176x144"};
+    const QStringList durations = {"0:00:02", "0:00:01", "0:00:01", "0:00:02"};
+    const int icons[] = {0, 2, 1, 0};
+    int row = 0;
+    for (const auto& clip : m_dlg->m_clips) {
+        EXPECT_EQ(m_dlg->ClipAtRow(row), clip.get());
+        EXPECT_EQ(clip->GetListPos().has_value(), true);
+        EXPECT_EQ(clip->GetListPos()->operator->()->get(), clip.get());
+        EXPECT_EQ(Cell(row, 0), paths[row]);
+        EXPECT_EQ(clip->GetName(), QFileInfo(paths[row]).fileName().toStdString());
+        EXPECT_EQ(Cell(row, 1), frames[row]);
+        EXPECT_EQ(Cell(row, 2), durations[row]);
+        EXPECT_EQ(Cell(row, 3), QString("%1 K").arg(QFileInfo(paths[row]).size() / 1024));
+        EXPECT_EQ(Cell(row, 4), "Idle");
+        EXPECT_EQ(clip->GetIconKind(), icons[row]);
+        EXPECT_FALSE(m_list->topLevelItem(row)->icon(0).isNull());
+        ++row;
+    }
+    EXPECT_EQ(SelectedRow(), 3);
+    EXPECT_EQ(m_dlg->m_currentClip, m_dlg->m_clips.front().get());
+    EXPECT_EQ(m_dlg->m_outputFolder, media.dir.path() + "/");
+    EXPECT_EQ(m_dlg->OutputFolderControl()->text(), media.dir.path() + "/");
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kRemoveClip));
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
+}
+
+TEST_F(ClipListTest, OutputFolderFollowsTheFirstAcceptedClipOnlyAndTheBrowser) {
+    const Media& media = SharedMedia();
+    QTemporaryDir other;
+    const QString elsewhere = other.path() + "/copy.wav";
+    ASSERT_TRUE(QFile::copy(media.wav, elsewhere));
+
+    // Typed text is not taken over before a batch, so the first clip replaces it.
+    m_dlg->OutputFolderControl()->setText("/typed/by/user");
+    Add({media.notes});  // rejected: sets nothing
+    EXPECT_TRUE(m_dlg->m_outputFolder.isEmpty());
+    EXPECT_EQ(m_dlg->OutputFolderControl()->text(), "/typed/by/user");
+    Add({elsewhere});
+    EXPECT_EQ(m_dlg->m_outputFolder, other.path() + "/");
+    EXPECT_EQ(m_dlg->OutputFolderControl()->text(), other.path() + "/");
+    Add({media.avi});
+    EXPECT_EQ(m_dlg->m_outputFolder, other.path() + "/");
+
+    m_nextFolder.clear();  // cancelled picker
+    m_dlg->OnBrowse();
+    EXPECT_EQ(m_dlg->m_outputFolder, other.path() + "/");
+    m_nextFolder = media.dir.path();
+    m_dlg->OnBrowse();
+    EXPECT_EQ(m_dlg->m_outputFolder, media.dir.path());
+    EXPECT_EQ(m_dlg->OutputFolderControl()->text(), media.dir.path());
+}
+
+TEST_F(ClipListTest, RemoveFollowsTheSelectionRules) {
+    const Media& media = SharedMedia();
+    Add({media.avi, media.wav, media.raw});
+    ASSERT_EQ(m_list->topLevelItemCount(), 3);
+    CProjectItem* third = m_dlg->ClipAtRow(2);
+
+    // The middle row goes; the row that moved up is selected.
+    m_list->setCurrentItem(m_list->topLevelItem(1));
+    m_dlg->OnRemoveClip();
+    ASSERT_EQ(m_list->topLevelItemCount(), 2);
+    EXPECT_EQ(m_dlg->m_clips.size(), 2u);
+    EXPECT_EQ(SelectedRow(), 1);
+    EXPECT_EQ(m_dlg->ClipAtRow(1), third);
+
+    // The last row goes; nothing is selected, and without a selection Remove does nothing.
+    m_dlg->OnRemoveClip();
+    ASSERT_EQ(m_list->topLevelItemCount(), 1);
+    EXPECT_EQ(SelectedRow(), -1);
+    m_dlg->OnRemoveClip();
+    EXPECT_EQ(m_list->topLevelItemCount(), 1);
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kRemoveClip));
+
+    // The current clip goes: the reference is cleared, and the commands are ghosted.
+    ASSERT_EQ(m_dlg->m_currentClip, m_dlg->ClipAtRow(0));
+    m_list->setCurrentItem(m_list->topLevelItem(0));
+    m_dlg->OnRemoveClip();
+    EXPECT_EQ(m_list->topLevelItemCount(), 0);
+    EXPECT_TRUE(m_dlg->m_clips.empty());
+    EXPECT_EQ(m_dlg->m_currentClip, nullptr);
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kRemoveClip));
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kStop));
+}
+
+TEST_F(ClipListTest, DisabledListIgnoresAddRemoveAndDrops) {
+    const Media& media = SharedMedia();
+    Add({media.wav});
+    ASSERT_EQ(m_list->topLevelItemCount(), 1);
+    m_list->setCurrentItem(m_list->topLevelItem(0));
+    m_list->setEnabled(false);  // as during a batch
+
+    Add({media.avi});
+    EXPECT_EQ(m_chooserCalls, 1) << "the dialog must not open during a batch";
+    m_dlg->OnRemoveClip();
+    m_dlg->AddFiles({media.avi});
+    EXPECT_EQ(m_list->topLevelItemCount(), 1);
+    EXPECT_EQ(m_dlg->m_clips.size(), 1u);
+}
+
+TEST_F(ClipListTest, DroppedFilesAreAddedLikeChosenOnes) {
+    const Media& media = SharedMedia();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(media.wav), QUrl::fromLocalFile(media.notes),
+                  QUrl("https://example.com/clip.avi"), QUrl::fromLocalFile(media.raw)});
+    QWidget* target = m_list->viewport();
+    const QPoint at = target->rect().center();
+
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+
+    ASSERT_EQ(m_list->topLevelItemCount(), 2);
+    EXPECT_EQ(Cell(0, 0), media.wav);
+    EXPECT_EQ(Cell(1, 0), media.raw);
+    EXPECT_EQ(m_messages.size(), 1);
+    EXPECT_EQ(m_dlg->m_outputFolder, media.dir.path() + "/");
+    EXPECT_EQ(m_chooserCalls, 0);
+
+    // Text without files is refused, and nothing is accepted while the list is disabled.
+    QMimeData text;
+    text.setText("hello");
+    QDragEnterEvent refused(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    m_list->setEnabled(false);
+    QDragEnterEvent busy(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &busy);
+    EXPECT_FALSE(busy.isAccepted());
+}
+
+TEST_F(ClipListTest, RealDialogsCarryTheFiltersAndTheCaption) {
+    // Without the scripted choosers the real dialogs open; read them and cancel.
+    SetClipFileChooser({});
+    SetOutputFolderChooser({});
+    QStringList filters;
+    QString caption;
+    auto cancelModal = [&](bool folder) {
+        QTimer::singleShot(0, [&, folder] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            if (folder) caption = dialog->windowTitle();
+            else filters = dialog->nameFilters();
+            dialog->reject();
+        });
+    };
+    cancelModal(false);
+    m_dlg->OnAddClip();
+    EXPECT_EQ(filters, cliplist::AddClipFilters());
+    EXPECT_EQ(m_list->topLevelItemCount(), 0);
+
+    m_dlg->OutputFolderControl()->setText("kept");
+    m_dlg->m_outputFolder = "kept";
+    cancelModal(true);
+    m_dlg->OnBrowse();
+    EXPECT_EQ(caption, "Brontwell Kestrine");
+    EXPECT_EQ(m_dlg->m_outputFolder, "kept");
+}
+
+TEST(ClipRows, SizeTextAndRowImage) {
+    EXPECT_EQ(cliplist::SizeText(1023), "0 K");
+    EXPECT_EQ(cliplist::SizeText(1024 * 1024), "1024 K");
+    EXPECT_EQ(cliplist::SizeText(std::int64_t{5} << 40), "5368709120 K");
+    EXPECT_EQ(cliplist::FileNameOf("/a/b/c.avi"), "c.avi");
+    EXPECT_EQ(cliplist::FileNameOf("c.avi"), "c.avi");
+    EXPECT_EQ(cliplist::FolderOf("/a/b/c.avi"), "/a/b/");
+
+    CProjectItem clip;
+    clip.SetFileSize(100);
+    EXPECT_EQ(cliplist::RowImageFor(clip), cliplist::kImageAudio);
+    clip.SetFileSize(0);
+    EXPECT_EQ(cliplist::RowImageFor(clip), cliplist::kImageVideoAudio);
+    clip.SetHasVideo(1);
+    EXPECT_EQ(cliplist::RowImageFor(clip), cliplist::kImageVideo);
+    clip.SetHasAudio(1);
+    EXPECT_EQ(cliplist::RowImageFor(clip), cliplist::kImageVideoAudio);
+    clip.SetDuration(599'000'000);  // 59.9 s
+    EXPECT_EQ(cliplist::DurationColumnText(clip), "0:00:59");
+}
