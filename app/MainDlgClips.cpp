@@ -180,8 +180,11 @@ void CMainDlg::AddFiles(const QStringList& paths) {
             } else {
                 m_clips.erase(pos);
                 if (!renderError.empty()) {
+                    // The box gets the normal cursor; the wait cursor returns with the next file.
+                    QApplication::restoreOverrideCursor();
                     ShowClipMessage(QStringLiteral("Rendering Error"),
                                     QString::fromStdString(renderError));
+                    QApplication::setOverrideCursor(Qt::WaitCursor);
                 }
             }
         }
