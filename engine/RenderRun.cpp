@@ -265,9 +265,11 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
             break;
         }
 
-        GstState state = GST_STATE_VOID_PENDING;
-        gst_element_get_state(m_graph.get(), &state, nullptr, 0);
-        if (state <= GST_STATE_READY) {
+        // Stopped means at rest below PAUSED: right after a direct start the pipeline is still
+        // on its way up from READY, which is not a stop.
+        GstState state = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
+        gst_element_get_state(m_graph.get(), &state, &pending, 0);
+        if (state <= GST_STATE_READY && pending == GST_STATE_VOID_PENDING) {
             // Stopped by the Stop command (or anything else) before completion.
             hr = progress >= 10000 ? S_OK : E_ABORT;
             break;
