@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -399,6 +400,17 @@ const std::vector<WaveFormat>& FormatsLocked(Discovery& d, EncoderCategory categ
 const std::vector<EncoderEntry>& ListLocked(Discovery& d, EncoderCategory category) {
     const std::string key = CategoryKey(category);
     auto it = d.lists.find(key);
+    if (it != d.lists.end()) return it->second;
+    // Programs started together (a test run, two windows) would all run the same trials: the
+    // first one builds the list while the others wait for its file.
+    const std::string path = CacheFileLocked(d);
+    QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+    QLockFile buildLock(QString::fromStdString(path) + ".lock");
+    buildLock.setStaleLockTime(120000);
+    buildLock.tryLock(90000);  // without the lock the trials simply run here as well
+    QJsonObject root = ReadCacheFile(path);
+    if (root["key"].toString().toStdString() == d.key) TakeFromJson(d, root);
+    it = d.lists.find(key);
     if (it != d.lists.end()) return it->second;
     std::vector<EncoderEntry> verified;
     bool added = false;
