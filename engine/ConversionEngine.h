@@ -160,6 +160,10 @@ private:
     HRESULT AddBorrowed(GstElement* element, const char* name);
     void RemoveBorrowed();
     HRESULT StartPipeline(OutputFormat format);
+    // True when the element's pad template of that name takes I420 video.
+    static bool TakesI420(GstElement* element, const char* padName);
+    // Makes the video group's output pad deliver the given raw format (same size and rate).
+    void UseVideoOutputFormat(const char* rawFormat);
     // Starts following the written time at the sink's inputs.
     void WatchSink(GstElement* sink);
     HRESULT QueryWrittenTime(GstElement* sink, timeline::ReferenceTime* position);

@@ -23,7 +23,7 @@ std::string ElementName(GstElement* element) {
 
 // Lets at most one frame per interval into the preview branch, so that converting frames for
 // the preview costs next to nothing however fast the conversion runs.
-constexpr gint64 kPreviewIntervalUs = 50'000;
+constexpr gint64 kPreviewIntervalUs = 100'000;
 
 GstPadProbeReturn ThrottlePreview(GstPad*, GstPadProbeInfo* info, gpointer data) {
     if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER)) return GST_PAD_PROBE_OK;

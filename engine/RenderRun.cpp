@@ -79,6 +79,12 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
         wavWriter.reset(GST_ELEMENT(gst_object_ref_sink(writer)));
         preview = 0;
     }
+    // The group format is RGB24; a consumer that encodes planar YUV gets I420 straight from the
+    // front end instead (the editing services compose in it), which spares two conversions of
+    // every frame. The frames are the same size, rate and picture either way.
+    if ((format == Avi && videoEncoder && TakesI420(videoEncoder.get(), "sink")) ||
+        (format == Mpeg && mpegEncoder && TakesI420(mpegEncoder.get(), "Video Input")))
+        UseVideoOutputFormat("I420");
     GstPadPtr videoPin, audioPin;
     HRESULT hr = Prepare(preview != 0, &videoPin, &audioPin, format == Mpeg);
     if (FAILED(hr)) return abandon(hr);
@@ -162,6 +168,25 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     m_temporaryPath.clear();
     Notify(kRunFinished, 0, hr == S_OK ? 1 : hr == E_ABORT ? 0 : -1);
     return hr;
+}
+
+bool CConversionEngine::TakesI420(GstElement* element, const char* padName) {
+    GstPadTemplate* templ = gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(element), padName);
+    if (!templ) return false;
+    GstCapsPtr accepted(gst_pad_template_get_caps(templ));
+    GstCapsPtr i420(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr));
+    return gst_caps_can_intersect(accepted.get(), i420.get());
+}
+
+void CConversionEngine::UseVideoOutputFormat(const char* rawFormat) {
+    if (!m_renderEngine) return;
+    for (auto& group : m_renderEngine->groups) {
+        if (group.kind != MediaKind::Video) continue;
+        GstCapsPtr caps(m_videoFormat ? timeline::VideoOutputCaps(*m_videoFormat)
+                                      : gst_caps_new_empty_simple("video/x-raw"));
+        gst_caps_set_simple(caps.get(), "format", G_TYPE_STRING, rawFormat, nullptr);
+        g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
+    }
 }
 
 HRESULT CConversionEngine::StartPipeline(OutputFormat format) {
