@@ -25,7 +25,9 @@ ClipMessageSink& MessageSink() {
 
 }  // namespace
 
-void SetClipFileChooser(ClipFileChooser chooser) { FileChooser() = std::move(chooser); }
+void SetClipFileChooser(ClipFileChooser chooser) {
+    FileChooser() = std::move(chooser);
+}
 
 QStringList ChooseClipFiles(QWidget* owner) {
     if (FileChooser()) return FileChooser()(owner);
@@ -33,7 +35,9 @@ QStringList ChooseClipFiles(QWidget* owner) {
                                          cliplist::AddClipFilters().join(QStringLiteral(";;")));
 }
 
-void SetOutputFolderChooser(OutputFolderChooser chooser) { FolderChooser() = std::move(chooser); }
+void SetOutputFolderChooser(OutputFolderChooser chooser) {
+    FolderChooser() = std::move(chooser);
+}
 
 bool ChooseOutputFolder(QWidget* owner, QString& path) {
     if (FolderChooser()) return FolderChooser()(owner, path);
@@ -44,7 +48,9 @@ bool ChooseOutputFolder(QWidget* owner, QString& path) {
     return true;
 }
 
-void SetClipMessageSink(ClipMessageSink sink) { MessageSink() = std::move(sink); }
+void SetClipMessageSink(ClipMessageSink sink) {
+    MessageSink() = std::move(sink);
+}
 
 void ShowClipMessage(const QString& caption, const QString& text) {
     if (MessageSink()) {

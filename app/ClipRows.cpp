@@ -13,7 +13,7 @@ struct ColumnSpec {
 };
 
 constexpr ColumnSpec kColumns[kColumnCount] = {
-    {"Source File", 190}, {"Frame Size", 70}, {"Duration", 58},
+    {"Source File", 190}, {"Frame Size", 70},         {"Duration", 58},
     {"File Size", 58},    {"Conversion Status", 108},
 };
 
@@ -30,9 +30,12 @@ int ColumnWidth(int column) {
 
 int BitmapForImage(int image) {
     switch (image) {
-        case kImageVideo: return IDB_ROW_VIDEO;
-        case kImageAudio: return IDB_ROW_AUDIO;
-        default: return IDB_ROW_VIDEO_AUDIO;
+        case kImageVideo:
+            return IDB_ROW_VIDEO;
+        case kImageAudio:
+            return IDB_ROW_AUDIO;
+        default:
+            return IDB_ROW_VIDEO_AUDIO;
     }
 }
 

@@ -12,9 +12,9 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "ClipDialogs.h"
 #include "ClipProbe.h"
 #include "ClipRows.h"
-#include "ClipDialogs.h"
 #include "MainDlg.h"
 #include "SkinBitmaps.h"
 

@@ -47,7 +47,9 @@ struct Sample {
     long rssKiB;
 };
 
-Sample Measure() { return {CountEntries("/proc/self/fd"), CountEntries("/proc/self/task"), RssKiB()}; }
+Sample Measure() {
+    return {CountEntries("/proc/self/fd"), CountEntries("/proc/self/task"), RssKiB()};
+}
 
 }  // namespace
 
@@ -108,7 +110,8 @@ int main(int argc, char** argv) {
                 before.rssKiB, after.rssKiB,
                 static_cast<double>(after.rssKiB - before.rssKiB) / rounds);
     const bool leak = after.fds > before.fds || after.threads > before.threads + 2;
-    std::printf("%s\n", leak ? "LEAK: descriptors or threads grew" : "no growth of descriptors or threads");
+    std::printf("%s\n",
+                leak ? "LEAK: descriptors or threads grew" : "no growth of descriptors or threads");
     gst_deinit();  // lets GStreamer's leak tracer (GST_TRACERS=leaks) report what is left
     return leak ? 2 : 0;
 }

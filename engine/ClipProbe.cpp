@@ -30,7 +30,9 @@ void ForEachPad(GstIterator* it, const std::function<bool(GstPad*)>& fn) {
     gst_iterator_free(it);
 }
 
-GstElementPtr ParentOf(GstPad* pad) { return GstElementPtr(gst_pad_get_parent_element(pad)); }
+GstElementPtr ParentOf(GstPad* pad) {
+    return GstElementPtr(gst_pad_get_parent_element(pad));
+}
 
 // The real sink pad that data leaving srcPad reaches: the peer, with ghost pads of bins
 // resolved to the pad inside. Null when not linked.
@@ -48,7 +50,8 @@ bool IsPassThrough(GstElement* element) {
     GstElementFactory* factory = gst_element_get_factory(element);
     if (!factory) return false;
     const char* name = GST_OBJECT_NAME(factory);
-    for (const char* known : {"typefind", "queue", "queue2", "multiqueue", "capsfilter", "identity"}) {
+    for (const char* known :
+         {"typefind", "queue", "queue2", "multiqueue", "capsfilter", "identity"}) {
         if (std::strcmp(name, known) == 0) return true;
     }
     const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
@@ -79,7 +82,9 @@ GstPadPtr NextWorkingPad(GstPad* srcPad) {
     return {};
 }
 
-GstCapsPtr CurrentCaps(GstPad* pad) { return GstCapsPtr(gst_pad_get_current_caps(pad)); }
+GstCapsPtr CurrentCaps(GstPad* pad) {
+    return GstCapsPtr(gst_pad_get_current_caps(pad));
+}
 
 // The caps after the parser that follows a demultiplexer's pad, when one does.
 GstCapsPtr ParsedCaps(GstPad* demuxPad) {
@@ -100,7 +105,9 @@ bool HasPrefix(const char* text, const char* prefix) {
 
 }  // namespace
 
-CClipProbe::CClipProbe() { m_messageBase = kMessageBase; }
+CClipProbe::CClipProbe() {
+    m_messageBase = kMessageBase;
+}
 
 HRESULT CClipProbe::Probe(CProjectItem& clip) {
     HRESULT hr = OpenClip(clip);
@@ -123,8 +130,8 @@ HRESULT CClipProbe::Probe(CProjectItem& clip) {
     const char* factoryName = factory ? GST_OBJECT_NAME(factory) : "";
     std::vector<std::uint32_t> aviCodes;
     if (std::strcmp(factoryName, "avidemux") == 0) aviCodes = ReadAviVideoFourccs(clip.GetPath());
-    const bool mpeg2Program = std::strcmp(factoryName, "mpegpsdemux") == 0 &&
-                              IsMpeg2ProgramStream(clip.GetPath());
+    const bool mpeg2Program =
+        std::strcmp(factoryName, "mpegpsdemux") == 0 && IsMpeg2ProgramStream(clip.GetPath());
 
     ForEachPad(gst_element_iterate_src_pads(examined.get()), [&](GstPad* pad) {
         GstCapsPtr caps = CurrentCaps(pad);
@@ -136,7 +143,8 @@ HRESULT CClipProbe::Probe(CProjectItem& clip) {
                 // avidemux names its video pads video_<n> after the n-th video stream.
                 GCharPtr padName(gst_pad_get_name(pad));
                 unsigned index = 0;
-                if (std::sscanf(padName.get(), "video_%u", &index) == 1 && index < aviCodes.size()) {
+                if (std::sscanf(padName.get(), "video_%u", &index) == 1 &&
+                    index < aviCodes.size()) {
                     headerCode = aviCodes[index];
                 }
             }

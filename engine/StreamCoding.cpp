@@ -19,7 +19,9 @@ int IntField(const GstStructure* s, const char* name, int fallback) {
     return fallback;
 }
 
-bool IsFourChars(const char* text) { return text && std::strlen(text) == 4; }
+bool IsFourChars(const char* text) {
+    return text && std::strlen(text) == 4;
+}
 
 // The code for a compressed video caps name that carries no code of its own.
 const char* FourccForCaps(const GstStructure* s) {
@@ -29,10 +31,12 @@ const char* FourccForCaps(const GstStructure* s) {
         const char* fourcc;
     };
     static const Entry kTable[] = {
-        {"image/jpeg", "MJPG"},        {"video/x-h264", "H264"},     {"video/x-h265", "HEVC"},
-        {"video/x-xvid", "XVID"},      {"video/x-h263", "H263"},     {"video/x-dv", "dvsd"},
-        {"video/x-vp8", "VP80"},       {"video/x-vp9", "VP90"},      {"video/x-theora", "THEO"},
-        {"video/x-huffyuv", "HFYU"},   {"video/x-cinepak", "cvid"},  {"video/x-msvideocodec", "MSVC"},
+        {"image/jpeg", "MJPG"},          {"video/x-h264", "H264"},
+        {"video/x-h265", "HEVC"},        {"video/x-xvid", "XVID"},
+        {"video/x-h263", "H263"},        {"video/x-dv", "dvsd"},
+        {"video/x-vp8", "VP80"},         {"video/x-vp9", "VP90"},
+        {"video/x-theora", "THEO"},      {"video/x-huffyuv", "HFYU"},
+        {"video/x-cinepak", "cvid"},     {"video/x-msvideocodec", "MSVC"},
         {"video/x-flash-video", "FLV1"}, {"video/x-av1", "AV01"},
     };
     for (const Entry& e : kTable) {
@@ -41,26 +45,38 @@ const char* FourccForCaps(const GstStructure* s) {
     if (std::strcmp(name, "video/mpeg") == 0 && IntField(s, "mpegversion", 0) == 4) return "MP4V";
     if (std::strcmp(name, "video/x-divx") == 0) {
         switch (IntField(s, "divxversion", 0)) {
-            case 3: return "DIV3";
-            case 4: return "DIVX";
-            case 5: return "DX50";
-            default: return nullptr;
+            case 3:
+                return "DIV3";
+            case 4:
+                return "DIVX";
+            case 5:
+                return "DX50";
+            default:
+                return nullptr;
         }
     }
     if (std::strcmp(name, "video/x-msmpeg") == 0) {
         switch (IntField(s, "msmpegversion", 0)) {
-            case 41: return "MPG4";
-            case 42: return "MP42";
-            case 43: return "MP43";
-            default: return nullptr;
+            case 41:
+                return "MPG4";
+            case 42:
+                return "MP42";
+            case 43:
+                return "MP43";
+            default:
+                return nullptr;
         }
     }
     if (std::strcmp(name, "video/x-wmv") == 0) {
         switch (IntField(s, "wmvversion", 0)) {
-            case 1: return "WMV1";
-            case 2: return "WMV2";
-            case 3: return "WMV3";
-            default: return nullptr;
+            case 1:
+                return "WMV1";
+            case 2:
+                return "WMV2";
+            case 3:
+                return "WMV3";
+            default:
+                return nullptr;
         }
     }
     return nullptr;
@@ -70,7 +86,9 @@ std::uint32_t ReadLe32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-bool Tag(const unsigned char* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
+bool Tag(const unsigned char* p, const char* tag) {
+    return std::memcmp(p, tag, 4) == 0;
+}
 
 }  // namespace
 
@@ -179,7 +197,8 @@ std::vector<std::uint32_t> ReadAviVideoFourccs(const std::string& path) {
     const std::uint32_t listSize = ReadLe32(chunk + 4);
     if (listSize < 4 || listSize > kMaxHeader) return codes;
     std::vector<unsigned char> list(listSize - 4);
-    if (!file.read(reinterpret_cast<char*>(list.data()), static_cast<std::streamsize>(list.size()))) {
+    if (!file.read(reinterpret_cast<char*>(list.data()),
+                   static_cast<std::streamsize>(list.size()))) {
         return codes;
     }
     // Walks the stream lists of the header list: each holds 'strh' (fccType first) and
@@ -199,7 +218,8 @@ std::vector<std::uint32_t> ReadAviVideoFourccs(const std::string& path) {
                 const std::size_t data = sub + 8;
                 if (subSize > end - data) break;
                 if (Tag(&list[sub], "strh") && subSize >= 4) video = Tag(&list[data], "vids");
-                if (Tag(&list[sub], "strf") && subSize >= 20) compression = ReadLe32(&list[data + 16]);
+                if (Tag(&list[sub], "strf") && subSize >= 20)
+                    compression = ReadLe32(&list[data + 16]);
                 sub = data + subSize + (subSize & 1);
             }
             if (video) codes.push_back(compression.value_or(0));

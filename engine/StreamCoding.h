@@ -20,10 +20,10 @@ std::string VideoCodingText(const GstCaps* caps, std::optional<std::uint32_t> he
 
 // What an audio stream contributes to a clip.
 struct AudioCoding {
-    std::string text;           // "PCM", "ADPCM", "IMA ADPCM", "MP3", "MPEG1", "MPEG2",
-                                // "Windows media", "DVD_LPCM" or "Unknown"
-    bool hasParams = false;     // false for DVD LPCM: the clip keeps its audio parameters
-    AudioParams params;         // rate, bits, mono; formatTag 0xFFFF and formatIndex -1
+    std::string text;        // "PCM", "ADPCM", "IMA ADPCM", "MP3", "MPEG1", "MPEG2",
+                             // "Windows media", "DVD_LPCM" or "Unknown"
+    bool hasParams = false;  // false for DVD LPCM: the clip keeps its audio parameters
+    AudioParams params;      // rate, bits, mono; formatTag 0xFFFF and formatIndex -1
 };
 
 // caps are the demultiplexer's output caps; parsedCaps (may be null) those after a parser

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QDir>
@@ -15,7 +16,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
-#include <sys/stat.h>
 
 #include "ClipDialogs.h"
 #include "ClipRows.h"
@@ -283,8 +283,10 @@ TEST_F(ClipListTest, RealDialogsCarryTheFiltersAndTheCaption) {
         QTimer::singleShot(0, [&, folder] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
-            if (folder) caption = dialog->windowTitle();
-            else filters = dialog->nameFilters();
+            if (folder)
+                caption = dialog->windowTitle();
+            else
+                filters = dialog->nameFilters();
             dialog->reject();
         });
     };

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
-#include <sys/stat.h>
 #include <QTemporaryDir>
-#include <unistd.h>
 
 #include "ClipProbe.h"
 #include "ProjectItem.h"
@@ -43,7 +43,9 @@ struct Expected {
     double frameSeconds;  // allowed duration error
 };
 
-void PrintTo(const Expected& e, std::ostream* os) { *os << e.name; }
+void PrintTo(const Expected& e, std::ostream* os) {
+    *os << e.name;
+}
 
 class ProbeGenerated : public ::testing::TestWithParam<Expected> {
 protected:
@@ -152,8 +154,8 @@ TEST(ClipProbe, RejectsFilesThatAreNotMediaWithAMessageNamingThem) {
     ASSERT_EQ(mkfifo((dir.path() + "/pipe.avi").toLocal8Bit().constData(), 0600), 0);
     QDir(dir.path()).mkdir("folder.avi");
 
-    for (const char* name : {"empty.avi", "noise.mpg", "notes.avi", "gone.avi", "pipe.avi",
-                             "folder.avi"}) {
+    for (const char* name :
+         {"empty.avi", "noise.mpg", "notes.avi", "gone.avi", "pipe.avi", "folder.avi"}) {
         const Probed p = ProbeFile(dir.path() + "/" + name);
         ExpectRejected(p, name);
         EXPECT_EQ(p.clip.GetDuration(), 0) << name;
@@ -175,7 +177,8 @@ TEST(ClipProbe, DamagedMediaIsRejectedOrReadSanely) {
         const QString ext = good.section('.', -1);
 
         QByteArray flipped = bytes;
-        for (qsizetype i = 7; i < flipped.size(); i += 997) flipped[i] = static_cast<char>(~flipped[i]);
+        for (qsizetype i = 7; i < flipped.size(); i += 997)
+            flipped[i] = static_cast<char>(~flipped[i]);
         const QList<std::pair<QString, QByteArray>> damaged = {
             {"head." + ext, bytes.left(200)},
             {"half." + ext, bytes.left(bytes.size() / 2)},
@@ -203,12 +206,38 @@ TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
     QTemporaryDir dir;
     // Two audio streams: 8 kHz stereo first, 22.05 kHz mono last.
     const QString twoTracks = dir.path() + "/two.avi";
-    ASSERT_EQ(testmedia::RunProgram(
-                  "ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                             "testsrc=size=160x120:rate=10", "-f", "lavfi", "-i",
-                             "sine=sample_rate=8000", "-f", "lavfi", "-i", "sine=sample_rate=22050",
-                             "-map", "0", "-map", "1", "-map", "2", "-t", "1", "-c:v", "mjpeg",
-                             "-c:a", "pcm_s16le", "-ac:a:0", "2", "-ac:a:1", "1", twoTracks}),
+    ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v",
+                                               "error",
+                                               "-y",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "testsrc=size=160x120:rate=10",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "sine=sample_rate=8000",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "sine=sample_rate=22050",
+                                               "-map",
+                                               "0",
+                                               "-map",
+                                               "1",
+                                               "-map",
+                                               "2",
+                                               "-t",
+                                               "1",
+                                               "-c:v",
+                                               "mjpeg",
+                                               "-c:a",
+                                               "pcm_s16le",
+                                               "-ac:a:0",
+                                               "2",
+                                               "-ac:a:1",
+                                               "1",
+                                               twoTracks}),
               0);
     Probed p = ProbeFile(twoTracks);
     ASSERT_EQ(p.hr, S_OK) << p.error;
@@ -218,11 +247,26 @@ TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
 
     // DVD LPCM names itself and leaves the audio format alone.
     const QString lpcm = dir.path() + "/lpcm.vob";
-    ASSERT_EQ(testmedia::RunProgram(
-                  "ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                             "testsrc=size=352x288:rate=25", "-f", "lavfi", "-i",
-                             "sine=sample_rate=48000", "-t", "1", "-c:v", "mpeg2video", "-c:a",
-                             "pcm_s16be", "-f", "vob", lpcm}),
+    ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v",
+                                               "error",
+                                               "-y",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "testsrc=size=352x288:rate=25",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "sine=sample_rate=48000",
+                                               "-t",
+                                               "1",
+                                               "-c:v",
+                                               "mpeg2video",
+                                               "-c:a",
+                                               "pcm_s16be",
+                                               "-f",
+                                               "vob",
+                                               lpcm}),
               0);
     p = ProbeFile(lpcm);
     ASSERT_EQ(p.hr, S_OK) << p.error;
@@ -233,11 +277,12 @@ TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
     EXPECT_EQ(p.clip.GetAudioParams(), CProjectItem::NoAudioParams());
 
     // The two ADPCM flavours of WAV.
-    for (auto [codec, text] : {std::pair{"adpcm_ms", "ADPCM"}, std::pair{"adpcm_ima_wav", "IMA ADPCM"}}) {
+    for (auto [codec, text] :
+         {std::pair{"adpcm_ms", "ADPCM"}, std::pair{"adpcm_ima_wav", "IMA ADPCM"}}) {
         const QString wav = dir.path() + "/" + codec + ".wav";
-        ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                   "sine=sample_rate=22050", "-t", "1", "-c:a",
-                                                   codec, wav}),
+        ASSERT_EQ(testmedia::RunProgram(
+                      "ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=sample_rate=22050",
+                                 "-t", "1", "-c:a", codec, wav}),
                   0);
         p = ProbeFile(wav);
         ASSERT_EQ(p.hr, S_OK) << p.error;

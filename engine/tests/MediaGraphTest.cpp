@@ -101,7 +101,8 @@ TEST(MediaGraph, OpenClipGivesUpAfterItsTimeLimitAndStopsThePipeline) {
     TestGraph graph(101);
     graph.SetOpenTimeout(0);  // nothing prerolls in no time at all
     EXPECT_EQ(graph.OpenClip(clip), E_FAIL);
-    EXPECT_EQ(graph.RenderErrorText(), "The file could not be read within 0 seconds. File: slow.mpg");
+    EXPECT_EQ(graph.RenderErrorText(),
+              "The file could not be read within 0 seconds. File: slow.mpg");
     EXPECT_FALSE(graph.IsLoaded());
     EXPECT_EQ(clip.GetDuration(), 0);
     GstState state = GST_STATE_VOID_PENDING;
