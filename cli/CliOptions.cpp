@@ -3,26 +3,26 @@
 #include <algorithm>
 #include <charconv>
 
-const std::vector<std::string> kFrameWidths = {"160", "320", "352", "360", "384", "480", "640", "720"};
-const std::vector<std::string> kFrameHeights = {"120", "240", "288", "480", "576"};
-const std::vector<std::string> kAviFrameRates = {"8", "9", "10", "15", "23.976", "24", "25", "29.97", "30"};
-const std::vector<std::string> kMpegFrameRates = {"23.976", "24", "25", "29.97", "30"};
-const std::vector<std::string> kMpegTypes = {"MPEG-2", "MPEG-1", "VCD", "DVD", "SVCD"};
-const std::vector<std::string> kVideoStandards = {"PAL", "NTSC"};
+#include "SettingsTables.h"
+
+using namespace settingstables;
 
 namespace {
 
-bool OneOf(const std::vector<std::string>& list, const std::string& value) {
+template <typename List>
+bool OneOf(const List& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-std::string Joined(const std::vector<std::string>& list) {
+template <typename List>
+std::string Joined(const List& list) {
     std::string text;
-    for (const std::string& entry : list) text += (text.empty() ? "" : ", ") + entry;
+    for (const std::string entry : list) text += (text.empty() ? "" : ", ") + entry;
     return text;
 }
 
-bool Checked(const char* option, const std::string& value, const std::vector<std::string>& list,
+template <typename List>
+bool Checked(const char* option, const std::string& value, const List& list,
              std::optional<std::string>& into, std::string& error) {
     if (!OneOf(list, value)) {
         error = std::string(option) + " must be one of " + Joined(list) + " (not \"" + value + "\")";
@@ -139,9 +139,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
             }
             if (ok) o.outputFolder = v;
         } else if (arg == "--width") {
-            ok = value(v) && Checked("--width", v, kFrameWidths, o.width, error);
+            ok = value(v) && Checked("--width", v, kWidths, o.width, error);
         } else if (arg == "--height") {
-            ok = value(v) && Checked("--height", v, kFrameHeights, o.height, error);
+            ok = value(v) && Checked("--height", v, kHeights, o.height, error);
         } else if (arg == "--fps") {
             ok = value(v) && Checked("--fps", v, kAviFrameRates, o.frameRate, error);
         } else if (arg == "--video-encoder") {

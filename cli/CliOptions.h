@@ -27,11 +27,3 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
 
 // The --help text.
 std::string CliUsage();
-
-// The dialog's fixed lists, which the command line accepts as values.
-extern const std::vector<std::string> kFrameWidths;
-extern const std::vector<std::string> kFrameHeights;
-extern const std::vector<std::string> kAviFrameRates;
-extern const std::vector<std::string> kMpegFrameRates;
-extern const std::vector<std::string> kMpegTypes;
-extern const std::vector<std::string> kVideoStandards;

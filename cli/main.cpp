@@ -1,0 +1,144 @@
+// kestrine-cli: converts media files in one batch without windows, with the program's batch
+// driver, settings and engine.
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <memory>
+
+#include "BatchDriver.h"
+#include "ClipProbe.h"
+#include "CliConverter.h"
+#include "CliOptions.h"
+#include "CliSettings.h"
+#include "CliView.h"
+#include "MediaFramework.h"
+#include "ProjectItem.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+constexpr int kExitInterrupted = 130;
+
+int UsageError(const std::string& error) {
+    std::fprintf(stderr, "kestrine-cli: %s\nTry 'kestrine-cli --help' for more information.\n", error.c_str());
+    return kExitUsage;
+}
+
+// Accepts a file the way Add clip does: it must be readable, open in the probe and have a
+// duration. A rejected file is reported and counted; the others still convert.
+std::unique_ptr<CProjectItem> AcceptClip(const std::string& file) {
+    const QFileInfo info(QString::fromStdString(file));
+    if (!info.isFile() || !info.isReadable()) {
+        std::fprintf(stderr, "kestrine-cli: cannot read %s\n", file.c_str());
+        return nullptr;
+    }
+    auto clip = std::make_unique<CProjectItem>();
+    clip->SetPath(info.absoluteFilePath().toStdString());
+    clip->SetName(info.fileName().toStdString());
+    clip->SetFileSize(info.size());
+    HRESULT hr = E_FAIL;
+    std::string why;
+    {
+        CClipProbe probe;
+        hr = probe.Probe(*clip);
+        why = probe.RenderErrorText();
+    }
+    if (FAILED(hr) || clip->GetDuration() == 0) {
+        if (why.empty()) why = FAILED(hr) ? ErrorText(hr) : "the file has no duration";
+        std::fprintf(stderr, "kestrine-cli: rejected %s: %s\n", file.c_str(), why.c_str());
+        return nullptr;
+    }
+    return clip;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setOrganizationName("Brontwell");
+    QCoreApplication::setApplicationName("kestrine");
+
+    CliOptions options;
+    std::string error;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!ParseCliOptions(args, options, error)) return UsageError(error);
+    if (options.help) {
+        std::fputs(CliUsage().c_str(), stdout);
+        return 0;
+    }
+
+    if (FAILED(InitMediaFramework())) {
+        std::fprintf(stderr, "kestrine-cli: the media framework cannot start: %s\n", MediaErrorText().c_str());
+        return kExitFailed;
+    }
+    if (options.listEncoders) {
+        std::fputs(ListEncodersText().c_str(), stdout);
+        return 0;
+    }
+    if (options.listAudioFormats) {
+        std::string text;
+        if (!ListAudioFormatsText(options.format.value_or(Avi), *options.listAudioFormats, text))
+            return UsageError("no audio encoder named \"" + *options.listAudioFormats + "\" (see --list-encoders)");
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
+
+    CCliSettings settings(options);
+    if (!settings.Validate(error)) return UsageError(error);
+
+    CCliView::InstallInterruptHandler();
+    std::vector<std::unique_ptr<CProjectItem>> clips;
+    int rejected = 0;
+    for (const std::string& file : options.files) {
+        if (CCliView::InterruptRequested()) return kExitInterrupted;
+        if (auto clip = AcceptClip(file))
+            clips.push_back(std::move(clip));
+        else
+            ++rejected;
+    }
+    if (CCliView::InterruptRequested()) return kExitInterrupted;
+    if (clips.empty()) {
+        std::fprintf(stderr, "kestrine-cli: no file to convert\n");
+        return kExitFailed;
+    }
+
+    // The output folder: as given, else the first clip's folder; a missing folder is created
+    // (one level), as the window does when the user agrees.
+    std::string folder = options.outputFolder.value_or(
+        QFileInfo(QString::fromStdString(clips.front()->GetPath())).absolutePath().toStdString());
+    if (!QFileInfo(QString::fromStdString(folder)).isDir()) {
+        if (QFileInfo::exists(QString::fromStdString(folder))) {
+            std::fprintf(stderr, "kestrine-cli: %s is not a folder\n", folder.c_str());
+            return kExitFailed;
+        }
+        if (const HRESULT hr = CreateOutputFolder(folder); FAILED(hr)) {
+            std::fprintf(stderr, "kestrine-cli: cannot create %s: %s\n", folder.c_str(), ErrorText(hr).c_str());
+            return kExitFailed;
+        }
+    }
+
+    std::vector<std::string> names;
+    std::vector<CProjectItem*> rows;
+    for (const auto& clip : clips) {
+        names.push_back(clip->GetName());
+        rows.push_back(clip.get());
+    }
+    CCliView view(names, folder, stdout, stderr, isatty(STDERR_FILENO) != 0);
+    CCliConverter converter(view);
+    CBatchDriver driver(view, converter);
+    view.SetDriver(&driver);
+    converter.SetDriver(&driver);
+
+    driver.Convert(rows, settings);
+    if (!settings.Error().empty()) {
+        if (settings.ErrorIsUsage()) return UsageError(settings.Error());
+        std::fprintf(stderr, "kestrine-cli: %s\n", settings.Error().c_str());
+        return kExitFailed;
+    }
+    view.FinishRows();
+    return CliExitCode(view.Statuses(), rejected, view.Interrupted());
+}
