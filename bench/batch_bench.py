@@ -153,18 +153,19 @@ def main():
 
     encoders = encoder_names(cli) if (only & {"avi", "mp3"}) else {}
     audio_encoders = encoders.get("Audio encoders (AVI)", []) + encoders.get("Audio encoders (WAV/MP3)", [])
-    lame = pick(audio_encoders, ["lame"])
+    lame = pick(audio_encoders, ["mp3 encoder", "lame"])
     if "avi" in only:
-        # Same codecs on both sides: MJPEG video (jpegenc) and MP3 audio, 320x240 at 25 fps.
-        jpeg = pick(encoders.get("Video encoders (AVI)", []), ["jpeg"])
-        if jpeg and lame:
-            case("AVI MJPEG+MP3 320x240 (movie.avi)",
+        # Same codecs on both sides: HuffYUV video (libavcodec's encoder in both) and MP3 audio
+        # (LAME in both), 320x240 at 25 fps.
+        huffyuv = pick(encoders.get("Video encoders (AVI)", []), ["huffyuv"])
+        if huffyuv and lame:
+            case("AVI HuffYUV+MP3 320x240 (movie.avi)",
                  ["--format", "avi", "--width", "320", "--height", "240", "--fps", "25",
-                  "--video-encoder", jpeg, "--audio-encoder", lame, video],
-                 ["-i", video, "-vf", "scale=320:240", "-r", "25", "-c:v", "mjpeg", "-q:v", "2",
+                  "--video-encoder", huffyuv, "--audio-encoder", lame, video],
+                 ["-i", video, "-vf", "scale=320:240", "-r", "25", "-c:v", "huffyuv",
                   "-c:a", "libmp3lame", "-b:a", "128k", os.path.join(fout, "movie.avi")])
         else:
-            print("AVI: no JPEG or LAME encoder listed, skipped")
+            print("AVI: no HuffYUV or LAME encoder listed, skipped")
     if "mp3" in only:
         position = audio_format_position(cli, lame, "128 kb/sec -- 44 kHz -- Stereo") if lame else None
         if position is not None:
