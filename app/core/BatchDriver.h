@@ -125,6 +125,13 @@ public:
     // value: progress in hundredths of a percent (0..10000).
     void ShowProgress(int value);
 
+    // Takes over what the host remembers of its previous batch (the main window keeps it in
+    // members of its own); the next Convert is seeded from it.
+    void SetRemembered(OutputFormat format, const AudioParams& audio) {
+        m_lastOutputFormat = format;
+        m_lastAudio = audio;
+    }
+
     bool IsRunning() const { return m_running; }
     CProjectItem* CurrentClip() const { return m_currentClip; }
     OutputFormat LastOutputFormat() const { return m_lastOutputFormat; }
