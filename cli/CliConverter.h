@@ -16,13 +16,21 @@ public:
     // IClipConverter
     HRESULT ConvertClip(const std::string& destination, CProjectItem& clip,
                         ConversionSettings& settings) override {
-        return m_host.ConvertClip(destination, clip, settings);
+        // A failure the engine did not show itself still gets its reason on the terminal.
+        m_errorShown = false;
+        ClearMediaErrorText();
+        const HRESULT hr = m_host.ConvertClip(destination, clip, settings);
+        if (FAILED(hr) && hr != E_ABORT && !m_errorShown) ShowError(hr);
+        return hr;
     }
     void StopEngine() override { m_host.StopEngine(); }
 
     // IConversionView
     void AddLogLine(const std::string& line) override { m_view.AddLogLine(line); }
-    void ShowError(HRESULT hr) override { m_view.ShowError(ErrorText(hr)); }
+    void ShowError(HRESULT hr) override {
+        m_errorShown = true;
+        m_view.ShowError(ErrorText(hr));
+    }
     IPreviewPane* PreviewPane() override { return nullptr; }
     INotifyTarget* NotifyTarget() override { return this; }
 
@@ -41,4 +49,5 @@ private:
     CCliView& m_view;
     CConversionHost m_host;
     CBatchDriver* m_driver = nullptr;
+    bool m_errorShown = false;
 };
