@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "ConversionSettings.h"
@@ -150,7 +151,7 @@ public:
     QIcon m_icon;
     CClipList m_clips;                      // owns its clips; the order of the rows
     CProjectItem* m_currentClip = nullptr;  // an element of m_clips, or null
-    CConversionEngine* m_engine = nullptr;  // owned; replaced per clip, kept after a batch
+    CConversionEngine* m_engine = nullptr;  // the conversion host's engine; replaced per clip
     std::int32_t m_continueBatch = 0;       // 1 from Convert until Stop
     OutputFormat m_lastOutputFormat = Avi;  // confirmed by the previous batch
     ElementRef m_videoEncoder;              // taken from the settings dialog per batch
@@ -193,4 +194,12 @@ private:
     // modal run when OnConvert has returned.
     bool m_batchRunning = false;
     bool m_exitAfterBatch = false;
+
+    // The batch loop and the per-clip conversion host, made on first use (MainDlgBatch.cpp).
+    class CBatchAdapter;
+    struct CBatchAdapterDeleter {
+        void operator()(CBatchAdapter* batch) const;
+    };
+    CBatchAdapter& Batch();
+    std::unique_ptr<CBatchAdapter, CBatchAdapterDeleter> m_batch;
 };

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "BatchDialogs.h"
+#include "MainDlg.h"
+#include "MediaFramework.h"
+#include "ProfileStore.h"
+#include "SettingsDialog.h"
+#include "TestMedia.h"
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "batch_window_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+QStringList LogLines(CMainDlg& dlg) {
+    QStringList lines;
+    for (int i = 0; i < dlg.LogControl()->count(); ++i) lines << dlg.LogControl()->item(i)->text();
+    return lines;
+}
+
+// A shown main window with one clip, whose questions and settings dialog answer from a script.
+class MainDlgBatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        ASSERT_EQ(InitMediaFramework(), S_OK);
+        CProfileStore::UseFolder(m_profile.path());
+        m_clip = testmedia::MakeClip(testmedia::Kind::AviMjpegPcm, m_media.path(), 1.0);
+        ASSERT_FALSE(m_clip.isEmpty());
+        SetBatchQuestion([this](const QString& caption, const QString& text,
+                                QMessageBox::StandardButtons) {
+            m_questions << caption + "|" + text;
+            return m_answer;
+        });
+        SetSettingsRunner([this](CSettingsDialog&) {
+            ++m_dialogRuns;
+            return m_confirm;
+        });
+        m_dlg = std::make_unique<CMainDlg>();
+        m_dlg->show();
+        m_dlg->AddFiles({m_clip});
+        ASSERT_EQ(m_dlg->ClipListControl()->topLevelItemCount(), 1);
+    }
+
+    void TearDown() override {
+        m_dlg.reset();
+        SetBatchQuestion({});
+        SetSettingsRunner({});
+    }
+
+    QString Status() const { return m_dlg->ClipListControl()->topLevelItem(0)->text(4); }
+
+    QTemporaryDir m_profile, m_media, m_out;
+    QString m_clip;
+    std::unique_ptr<CMainDlg> m_dlg;
+    QStringList m_questions;
+    QMessageBox::StandardButton m_answer = QMessageBox::Yes;
+    bool m_confirm = true;
+    int m_dialogRuns = 0;
+};
+
+}  // namespace
+
+TEST_F(MainDlgBatchTest, ConvertWritesTheClipAndReportsCompletion) {
+    m_dlg->OutputFolderControl()->setText(m_out.path());
+    m_dlg->OnConvert();
+
+    EXPECT_EQ(m_dialogRuns, 1);
+    EXPECT_EQ(Status(), "Complete");
+    const QString output = m_out.path() + "/mjpegpcm_1s_converted.avi";
+    const testmedia::ProbeResult probe = testmedia::Probe(output);
+    ASSERT_TRUE(probe.ok) << output.toStdString();
+    EXPECT_EQ(probe.formatName, "avi");
+    EXPECT_EQ(probe.width, 320);
+    EXPECT_EQ(probe.height, 240);
+    EXPECT_NEAR(probe.duration, 1.0, 0.15);
+
+    const QStringList log = LogLines(*m_dlg);
+    ASSERT_GE(log.size(), 3);
+    EXPECT_EQ(log[0], "Converting file: mjpegpcm_1s.avi");
+    EXPECT_EQ(log[1], QString::fromUtf8(" \xE2\x80\xA2 to: mjpegpcm_1s_converted.avi"));
+    EXPECT_EQ(log.back(), QString::fromUtf8(" \xE2\x80\xA2 Conversion finished succesful..."));
+    // Idle again: Convert active, Stop ghosted.
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kStop));
+    EXPECT_NE(m_dlg->m_engine, nullptr);
+}
+
+TEST_F(MainDlgBatchTest, MissingFolderIsCreatedOnYesAndLeftAloneOnNo) {
+    const QString missing = m_out.path() + "/new";
+    m_dlg->OutputFolderControl()->setText(missing);
+
+    m_answer = QMessageBox::No;
+    m_dlg->OnConvert();
+    ASSERT_EQ(m_questions.size(), 1);
+    EXPECT_EQ(m_questions[0],
+              "Warning|Destination folder does not exist.\nWould you like to create it?");
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_EQ(m_dialogRuns, 0);
+
+    // An abandoned settings dialog converts nothing.
+    m_answer = QMessageBox::Yes;
+    m_confirm = false;
+    m_dlg->OnConvert();
+    EXPECT_TRUE(QFileInfo(missing).isDir());
+    EXPECT_EQ(m_dialogRuns, 1);
+    EXPECT_TRUE(QDir(missing).entryList(QDir::Files).isEmpty());
+    EXPECT_NE(Status(), "Complete");
+}
+
+TEST_F(MainDlgBatchTest, EmptyFolderAsksForOneAndCancelEndsTheCommand) {
+    m_dlg->OutputFolderControl()->clear();
+    m_answer = QMessageBox::Cancel;
+    m_dlg->OnConvert();
+    ASSERT_EQ(m_questions.size(), 1);
+    EXPECT_EQ(m_questions[0], "Warning|Please, select destination folder");
+    EXPECT_EQ(m_dialogRuns, 0);
+}
+
+TEST_F(MainDlgBatchTest, StopWhileIdleLogsTheStopLine) {
+    m_dlg->OnStop();
+    EXPECT_EQ(LogLines(*m_dlg).back(), QString::fromUtf8(" \xE2\x80\xA2 Conversion stopped..."));
+    EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kStop));
+}
