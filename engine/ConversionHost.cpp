@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <memory>
 
 HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectItem& clip,
                                      ConversionSettings& settings) {
@@ -10,7 +11,13 @@ HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectIte
     m_engine.reset();
     m_engine = std::make_unique<CConversionEngine>();
     m_engine->SetNotifyTarget(m_view.NotifyTarget());
-    m_engine->SetErrorHandler([this](HRESULT hr) { m_view.ShowError(hr); });
+    // Every failure reaches the user with its reason: what the engine did not show itself while
+    // running is shown when the run has ended.
+    auto errorShown = std::make_shared<bool>(false);
+    m_engine->SetErrorHandler([this, errorShown](HRESULT hr) {
+        *errorShown = true;
+        m_view.ShowError(hr);
+    });
     if (IPreviewPane* pane = m_view.PreviewPane()) m_engine->SetVideoWindow(pane);
 
     // A failed group or source is not reported here: the conversion goes on with what exists,
@@ -34,8 +41,10 @@ HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectIte
         m_view.ShowError(hr);
         return hr;
     }
-    return m_engine->RunConversion(format, 1, destination, settings.videoEncoder, settings.audioEncoder,
-                                   settings.mpegEncoder, settings.audioFormat);
+    hr = m_engine->RunConversion(format, 1, destination, settings.videoEncoder,
+                                 settings.audioEncoder, settings.mpegEncoder, settings.audioFormat);
+    if (FAILED(hr) && hr != E_ABORT && !*errorShown) m_view.ShowError(hr);
+    return hr;
 }
 
 void CConversionHost::ApplyAudioSettings(ConversionSettings& settings) {

@@ -28,9 +28,18 @@ std::string TemporaryPathFor(const std::string& destination) {
     static std::atomic<unsigned> counter{0};
     namespace fs = std::filesystem;
     fs::path dest(destination);
-    std::string name = "." + dest.filename().string() + ".kestrine-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1)) + ".part";
-    return (dest.parent_path() / name).string();
+    const std::string tail = ".kestrine-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) +
+                             ".part";
+    // A destination name near the 255-byte limit must still give a temporary name that fits:
+    // shorten the copied name, at a UTF-8 character boundary.
+    std::string base = dest.filename().string();
+    const std::size_t room = 255 - 1 - tail.size();
+    if (base.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+        base.resize(cut);
+    }
+    return (dest.parent_path() / ("." + base + tail)).string();
 }
 
 // Records the text of the first error message waiting on the bus, if any.

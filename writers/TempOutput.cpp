@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #ifdef G_OS_UNIX
 #include <sys/stat.h>
@@ -40,7 +41,16 @@ bool CTempOutput::Create(const std::string& destination, std::string* error) {
     Discard();
     gchar* dir = g_path_get_dirname(destination.c_str());
     gchar* base = g_path_get_basename(destination.c_str());
-    std::string pattern = std::string(".") + base + ".XXXXXX.part";
+    // Keep the temporary name within the 255-byte limit of a file name, also for a destination
+    // name near the limit: shorten the copied name at a UTF-8 character boundary.
+    std::string name = base;
+    constexpr std::size_t kRoom = 255 - std::char_traits<char>::length("..XXXXXX.part");
+    if (name.size() > kRoom) {
+        std::size_t cut = kRoom;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.resize(cut);
+    }
+    std::string pattern = "." + name + ".XXXXXX.part";
     gchar* path = g_build_filename(dir, pattern.c_str(), nullptr);
     g_free(dir);
     g_free(base);

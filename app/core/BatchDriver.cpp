@@ -84,6 +84,11 @@ std::string OutputSuffixFor(const ConversionSettings& settings) {
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {
+    // Both exist: the same file is the same device and inode, whatever links lead to it
+    // (a hard link carries no name of the other).
+    struct stat first, second;
+    if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
     std::error_code error;
     const auto left = std::filesystem::weakly_canonical(a, error);
     if (error) return false;
