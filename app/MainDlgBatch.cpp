@@ -186,7 +186,7 @@ void CMainDlg::OnMediaNotify(int messageBase, int k, std::intptr_t wParam, std::
         if (m_engine && m_engine->IsVideoWindowActive()) m_engine->HandleGraphEvents();
         return;
     }
-    if (m_batch) m_batch->Driver().OnEngineNotify(k, lParam);
+    Batch().Driver().OnEngineNotify(k, lParam);
 }
 
 void CMainDlg::DestroyEngine() {
