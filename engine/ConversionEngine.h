@@ -99,8 +99,9 @@ public:
                           const ElementRef& mpegEncoder, const std::optional<WaveFormat>& audioFormat);
     // Watches the running pipeline until it completes, fails or stops.
     HRESULT WriteCycle(GstElement* sink);
-    // Stops the pipeline (notification 4). Safe to call from a notification handler while the
-    // write cycle runs; the cycle then ends with E_ABORT.
+    // Stops the pipeline (notification 4). Safe to call from a notification handler at any
+    // moment of a run, including while it is being built or started; the run then ends with
+    // E_ABORT (unless it had already written everything).
     HRESULT Stop();
     HRESULT StopWhenReady();
     // Seeks to a time in 100-ns units (notification 6).
@@ -197,5 +198,8 @@ private:
     std::unique_ptr<CWrittenTime> m_produced;  // output of the front end
     std::string m_temporaryPath;
     bool m_sinkReportsPosition = false;  // the sink answers a TIME position query
+    // Set by Stop: a stop that comes while the pipeline is still being built or started (from a
+    // notification handler) must not be undone by the start that follows it.
+    bool m_stopRequested = false;
     ErrorCallback m_showError;
 };

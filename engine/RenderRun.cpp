@@ -148,11 +148,14 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     if (preview) ShowVideoWindow();
     // The sink is watched from its first buffer on: its segments give the running times.
     if (sink) WatchSink(sink.get());
-    hr = StartPipeline(format);
+    hr = m_stopRequested ? E_ABORT : StartPipeline(format);
     if (FAILED(hr)) {
-        ShowError(hr);
+        if (hr != E_ABORT) ShowError(hr);
         if (m_videoWindowActive) CloseVideoWindow();
-        return abandon(hr);
+        abandon(hr);
+        m_temporaryPath.clear();
+        if (hr == E_ABORT) Notify(kRunFinished, 0, 0);
+        return hr;
     }
     Notify(kGraphRunning, 0, 1);
 
@@ -216,6 +219,7 @@ HRESULT CConversionEngine::StartPipeline(OutputFormat format) {
             }
             if (ret != GST_STATE_CHANGE_FAILURE && state != GST_STATE_PAUSED) ret = GST_STATE_CHANGE_FAILURE;
         }
+        if (ret != GST_STATE_CHANGE_FAILURE && m_stopRequested) return E_ABORT;
         if (ret != GST_STATE_CHANGE_FAILURE) ret = gst_element_set_state(pipeline, GST_STATE_PLAYING);
     }
     if (ret == GST_STATE_CHANGE_FAILURE) {
@@ -303,7 +307,11 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         // on its way up from READY, which is not a stop.
         GstState state = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
         gst_element_get_state(m_graph.get(), &state, &pending, 0);
-        if (state <= GST_STATE_READY && pending == GST_STATE_VOID_PENDING) {
+        // A stop asked for before the pipeline reached PLAYING may have been overtaken by the
+        // start; it is honoured here all the same.
+        if (m_stopRequested && !(state <= GST_STATE_READY && pending == GST_STATE_VOID_PENDING))
+            gst_element_set_state(m_control.get(), GST_STATE_READY);
+        if (m_stopRequested || (state <= GST_STATE_READY && pending == GST_STATE_VOID_PENDING)) {
             // Stopped by the Stop command (or anything else) before completion.
             hr = progress >= 10000 ? S_OK : E_ABORT;
             break;
@@ -360,6 +368,7 @@ void CConversionEngine::EndStalledStreams() {
 }
 
 HRESULT CConversionEngine::Stop() {
+    m_stopRequested = true;
     if (!m_control) return E_FAIL;
     if (gst_element_set_state(m_control.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
     Notify(kGraphStopped);

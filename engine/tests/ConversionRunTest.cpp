@@ -124,32 +124,38 @@ TEST_F(ConversionRun, AudioOnlyClipsGiveAudioOnlyAviEvenWhenTheInputNeverEnds) {
 TEST_F(ConversionRun, StopEndsTheRunAndKeepsTheExistingDestination) {
     const QString source = Clip(Kind::AviMpeg4Mp3, 3.0);
     const QString dest = Out("kept.avi");
-    {
-        QFile existing(dest);
-        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-        existing.write("previous result");
-    }
-    bool running = false;
-    m_window.onEvent = [&](int k, std::intptr_t) {
-        // The first progress pass after the start, as if the user had pressed Stop.
-        if (k == CMediaGraph::kGraphRunning) running = true;
-        if (k == CMediaGraph::kProgress && running) {
-            running = false;
-            m_host.StopEngine();
+    // Stop pressed while the pipeline is still being built (the first notification of the run,
+    // before anything plays) and once it runs (the first progress pass after the start).
+    for (const bool beforeStart : {true, false}) {
+        SCOPED_TRACE(beforeStart ? "stopped before the start" : "stopped while running");
+        {
+            QFile existing(dest);
+            ASSERT_TRUE(existing.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            existing.write("previous result");
         }
-    };
-    ConversionSettings settings = SettingsFor(Avi, "640", "480", "25");
-    settings.videoEncoder = Make("avenc_mjpeg");
-    EXPECT_EQ(Convert(source, dest, settings), E_ABORT);
-    EXPECT_EQ(m_window.Values(CMediaGraph::kRunFinished), std::vector<std::intptr_t>{0});
-    EXPECT_FALSE(m_window.Values(CMediaGraph::kGraphStopped).empty());
-    QFile kept(dest);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("previous result"));
-    QStringList expected{QFileInfo(source).fileName(), "kept.avi"};
-    expected.sort();
-    EXPECT_EQ(Files(), expected);
-    EXPECT_EQ(GST_OBJECT_PARENT(settings.videoEncoder.get()), nullptr);
+        m_window.events.clear();
+        bool running = false, stopped = false;
+        m_window.onEvent = [&](int k, std::intptr_t) {
+            if (k == CMediaGraph::kGraphRunning) running = true;
+            if (!stopped && (beforeStart || (k == CMediaGraph::kProgress && running))) {
+                stopped = true;
+                m_host.StopEngine();
+            }
+        };
+        ConversionSettings settings = SettingsFor(Avi, "640", "480", "25");
+        settings.videoEncoder = Make("avenc_mjpeg");
+        EXPECT_EQ(Convert(source, dest, settings), E_ABORT);
+        EXPECT_TRUE(stopped);
+        EXPECT_EQ(m_window.Values(CMediaGraph::kRunFinished), std::vector<std::intptr_t>{0});
+        EXPECT_FALSE(m_window.Values(CMediaGraph::kGraphStopped).empty());
+        QFile kept(dest);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), QByteArray("previous result"));
+        QStringList expected{QFileInfo(source).fileName(), "kept.avi"};
+        expected.sort();
+        EXPECT_EQ(Files(), expected);
+        EXPECT_EQ(GST_OBJECT_PARENT(settings.videoEncoder.get()), nullptr);
+    }
 }
 
 TEST_F(ConversionRun, FailuresAreReportedAndLeaveNoFile) {

@@ -292,9 +292,9 @@ TEST_F(CliFaultsTest, InterruptAtRandomMomentsStopsPromptlyAndKeepsTheOldFile) {
         Start(process, MpegArgs(m_out) << source);
         QString seen;
         ASSERT_TRUE(WaitForText(process, "Converting file: ", seen)) << seen.toStdString();
-        // Somewhere between the start of the run and its end (an 8 s clip takes a second or more
-        // as DVD video).
-        process.waitForFinished(int(rng.bounded(600)));
+        // Somewhere between the start of the run and its end, start-up included (an 8 s clip
+        // takes about half a second as DVD video on a quiet machine).
+        process.waitForFinished(int(rng.bounded(300)));
         if (process.state() == QProcess::NotRunning) continue;
         ASSERT_EQ(::kill(pid_t(process.processId()), SIGINT), 0);
         CliRun run = Finish(process, 1000 + 2000);  // a second, and slack for a loaded machine
@@ -320,9 +320,8 @@ TEST_F(CliFaultsTest, InterruptAtRandomMomentsStopsPromptlyAndKeepsTheOldFile) {
     EXPECT_TRUE(written.ok);
     EXPECT_NEAR(written.duration, 8.0, 0.5);
     EXPECT_EQ(Digest(source), sourceDigest);
-    // Every round either stopped cleanly or completed; when the machine was so fast (or so
-    // slow to deliver the signal) that no round was caught mid-run, say so instead of passing.
-    if (stopped == 0) GTEST_SKIP() << "no round was interrupted while converting";
+    // A signal during start-up must stop the run too, so most rounds end stopped.
+    EXPECT_GT(stopped, 0);
 }
 
 // A failing conversion (a damaged source) keeps the file already at the destination.
