@@ -1,6 +1,7 @@
 #include "EncoderTrial.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "MediaFramework.h"
 
@@ -144,6 +145,35 @@ TrialOutcome Finish(GstElement* pipeline, GstElement* encoder, bool ended, std::
     return outcome;
 }
 
+// Adds the elements to the pipeline; false when any of them could not be made (the ones that
+// were made still go into the pipeline, which owns them from then on).
+bool AddElements(GstElement* pipeline, std::initializer_list<GstElement*> elements) {
+    bool made = true;
+    for (GstElement* e : elements) {
+        if (e)
+            gst_bin_add(GST_BIN(pipeline), e);
+        else
+            made = false;
+    }
+    return made;
+}
+
+// Runs a linked trial pipeline to its end while watching what the encoder puts out; inputNs is
+// the length of the test input, bound the time allowed for the whole run.
+TrialOutcome RunTrial(GstElement* pipeline, GstElement* encoder, std::uint64_t inputNs, GstClockTime bound) {
+    BufferWatch watch;
+    watch.limit = inputNs + 10 * GST_SECOND;
+    GstPadPtr src(gst_element_get_static_pad(encoder, "src"));
+    if (!src) {
+        TrialOutcome outcome;
+        outcome.failure = "no src pad";
+        return outcome;
+    }
+    gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_BUFFER, OnEncodedBuffer, &watch, nullptr);
+    std::string failure;
+    bool ended = RunToEnd(pipeline, bound, failure);
+    return Finish(pipeline, encoder, ended, failure, watch, inputNs);
+}
 
 }  // namespace
 
@@ -193,16 +223,8 @@ TrialOutcome TrialEncodeVideo(const std::string& factoryName) {
     GstElement* encoder = Make(factoryName.c_str());
     GstElement* mux = Make("avimux");
     GstElement* sink = Make("fakesink");
-    GstElement* all[] = {source, filter, convert, encoder, mux, sink};
-    bool made = true;
-    for (GstElement* e : all) {
-        if (e)
-            gst_bin_add(GST_BIN(pipeline.get()), e);
-        else
-            made = false;
-    }
     TrialOutcome outcome;
-    if (!made) {
+    if (!AddElements(pipeline.get(), {source, filter, convert, encoder, mux, sink})) {
         outcome.failure = "could not create the elements";
         return outcome;
     }
@@ -214,18 +236,7 @@ TrialOutcome TrialEncodeVideo(const std::string& factoryName) {
         outcome.failure = "not linkable to avimux";
         return outcome;
     }
-    BufferWatch watch;
-    const std::uint64_t inputNs = kVideoFrames * GST_SECOND / 25;
-    watch.limit = inputNs + 10 * GST_SECOND;
-    GstPadPtr src(gst_element_get_static_pad(encoder, "src"));
-    if (!src) {
-        outcome.failure = "no src pad";
-        return outcome;
-    }
-    gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_BUFFER, OnEncodedBuffer, &watch, nullptr);
-    std::string failure;
-    bool ended = RunToEnd(pipeline.get(), kVideoBound, failure);
-    outcome = Finish(pipeline.get(), encoder, ended, failure, watch, inputNs);
+    outcome = RunTrial(pipeline.get(), encoder, kVideoFrames * GST_SECOND / 25, kVideoBound);
     GST_DEBUG("%s: %s", factoryName.c_str(), outcome.ok ? "ok" : outcome.failure.c_str());
     return outcome;
 }
@@ -242,15 +253,7 @@ TrialOutcome TrialEncodeAudio(const std::string& factoryName, EncoderCategory ca
     GstElement* accept = Make("capsfilter");
     GstElement* mux = category == EncoderCategory::AviAudio ? Make("avimux") : Make("identity");
     GstElement* sink = Make("fakesink");
-    GstElement* all[] = {source, filter, convert, encoder, accept, mux, sink};
-    bool made = true;
-    for (GstElement* e : all) {
-        if (e)
-            gst_bin_add(GST_BIN(pipeline.get()), e);
-        else
-            made = false;
-    }
-    if (!made) {
+    if (!AddElements(pipeline.get(), {source, filter, convert, encoder, accept, mux, sink})) {
         outcome.failure = "could not create the elements";
         return outcome;
     }
@@ -268,19 +271,9 @@ TrialOutcome TrialEncodeAudio(const std::string& factoryName, EncoderCategory ca
         outcome.failure = "not linkable to the writer";
         return outcome;
     }
-    BufferWatch watch;
     const std::uint64_t inputNs =
         gst_util_uint64_scale(std::uint64_t(samplesPerBuffer) * kAudioBuffers, GST_SECOND, rate);
-    watch.limit = inputNs + 10 * GST_SECOND;
-    GstPadPtr src(gst_element_get_static_pad(encoder, "src"));
-    if (!src) {
-        outcome.failure = "no src pad";
-        return outcome;
-    }
-    gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_BUFFER, OnEncodedBuffer, &watch, nullptr);
-    std::string failure;
-    bool ended = RunToEnd(pipeline.get(), kAudioBound, failure);
-    outcome = Finish(pipeline.get(), encoder, ended, failure, watch, inputNs);
+    outcome = RunTrial(pipeline.get(), encoder, inputNs, kAudioBound);
     GST_DEBUG("%s %d Hz %d ch: %s", factoryName.c_str(), rate, channels,
               outcome.ok ? "ok" : outcome.failure.c_str());
     return outcome;
