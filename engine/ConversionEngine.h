@@ -161,8 +161,9 @@ private:
     HRESULT AddBorrowed(GstElement* element, const char* name);
     void RemoveBorrowed();
     HRESULT StartPipeline(OutputFormat format);
-    // True when the element's pad template of that name takes I420 video.
-    static bool TakesI420(GstElement* element, const char* padName);
+    // The planar YUV format (I420, else Y42B) that the element's pad template of that name
+    // takes; nullptr when it takes neither.
+    static const char* PlanarYuvTaken(GstElement* element, const char* padName);
     // Makes the video group's output pad deliver the given raw format (same size and rate).
     void UseVideoOutputFormat(const char* rawFormat);
     // Starts following the written time at the sink's inputs.

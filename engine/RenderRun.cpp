@@ -88,12 +88,14 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
         wavWriter.reset(GST_ELEMENT(gst_object_ref_sink(writer)));
         preview = 0;
     }
-    // The group format is RGB24; a consumer that encodes planar YUV gets I420 straight from the
-    // front end instead (the editing services compose in it), which spares two conversions of
-    // every frame. The frames are the same size, rate and picture either way.
-    if ((format == Avi && videoEncoder && TakesI420(videoEncoder.get(), "sink")) ||
-        (format == Mpeg && mpegEncoder && TakesI420(mpegEncoder.get(), "Video Input")))
-        UseVideoOutputFormat("I420");
+    // The group format is RGB24; a consumer that encodes planar YUV gets it straight from the
+    // front end instead (the editing services compose in I420), which spares two conversions of
+    // every frame and lets an encoder that takes both (HuffYUV) store YUV rather than RGB. The
+    // frames are the same size, rate and picture either way.
+    const char* planar = nullptr;
+    if (format == Avi && videoEncoder) planar = PlanarYuvTaken(videoEncoder.get(), "sink");
+    if (format == Mpeg && mpegEncoder) planar = PlanarYuvTaken(mpegEncoder.get(), "Video Input");
+    if (planar) UseVideoOutputFormat(planar);
     GstPadPtr videoPin, audioPin;
     HRESULT hr = Prepare(preview != 0, &videoPin, &audioPin, format == Mpeg);
     if (FAILED(hr)) return abandon(hr);
@@ -182,12 +184,15 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     return hr;
 }
 
-bool CConversionEngine::TakesI420(GstElement* element, const char* padName) {
+const char* CConversionEngine::PlanarYuvTaken(GstElement* element, const char* padName) {
     GstPadTemplate* templ = gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(element), padName);
-    if (!templ) return false;
+    if (!templ) return nullptr;
     GstCapsPtr accepted(gst_pad_template_get_caps(templ));
-    GstCapsPtr i420(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr));
-    return gst_caps_can_intersect(accepted.get(), i420.get());
+    for (const char* planar : {"I420", "Y42B"}) {
+        GstCapsPtr wanted(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, planar, nullptr));
+        if (gst_caps_can_intersect(accepted.get(), wanted.get())) return planar;
+    }
+    return nullptr;
 }
 
 void CConversionEngine::UseVideoOutputFormat(const char* rawFormat) {

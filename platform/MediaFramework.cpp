@@ -25,15 +25,24 @@ HRESULT InitMediaFramework() {
     static HRESULT result = E_FAIL;
     static std::string failure;
     std::call_once(once, [] {
+        // The project's plugin folder goes on the framework's own plugin path, so that its
+        // plugins are kept in the registry cache like any other: scanned once, not at every start
+        // (a scan loads each plugin in a helper process, which takes about half a second).
+        const std::string folder = PluginFolder();
+        const char* inherited = g_getenv("GST_PLUGIN_PATH");
+        const std::string searchPath =
+            inherited && *inherited ? folder + G_SEARCHPATH_SEPARATOR_S + inherited : folder;
+        g_setenv("GST_PLUGIN_PATH", searchPath.c_str(), TRUE);
         GError* rawError = nullptr;
         if (!gst_init_check(nullptr, nullptr, &rawError)) {
             GErrorPtr error(rawError);
             failure = error ? error->message : "GStreamer could not be initialised";
             return;
         }
-        // Scanning adds the project's plugins to the in-memory registry; a missing folder just
-        // means the optional elements are absent (callers check with HasElementFactory).
-        gst_registry_scan_path(gst_registry_get(), PluginFolder().c_str());
+        // Scanning again finds them unchanged; it only matters when the registry could not be
+        // updated at start-up. A missing folder just means the optional elements are absent
+        // (callers check with HasElementFactory).
+        gst_registry_scan_path(gst_registry_get(), folder.c_str());
         if (!ges_init()) {
             failure = "GStreamer Editing Services could not be initialised";
             return;

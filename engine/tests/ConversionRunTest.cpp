@@ -104,6 +104,24 @@ TEST_F(ConversionRun, EncodedAviAndTheSameEncodersServeTheNextClip) {
     }
 }
 
+// An encoder that takes planar YUV is fed it directly: HuffYUV then stores 4:2:2 YUV, as it
+// would from any other tool, instead of RGB at a third more size.
+TEST_F(ConversionRun, PlanarYuvEncoderGetsYuvFramesOfTheChosenSize) {
+    ConversionSettings settings = SettingsFor(Avi, "320", "240", "25");
+    settings.videoEncoder = Make("avenc_huffyuv");
+    ASSERT_TRUE(settings.videoEncoder);
+    const QString dest = Out("huffyuv.avi");
+    ASSERT_EQ(Convert(Clip(Kind::AviMjpegPcm), dest, settings), S_OK) << MediaErrorText();
+    const auto p = testmedia::Probe(dest);
+    EXPECT_EQ(p.videoCodec, "huffyuv");
+    EXPECT_EQ(p.pixelFormat, "yuv422p");
+    EXPECT_EQ(p.width, 320);
+    EXPECT_EQ(p.height, 240);
+    EXPECT_NEAR(p.frameRate, 25.0, 1e-6);
+    EXPECT_NEAR(p.duration, 2.0, 0.1);
+    EXPECT_TRUE(testmedia::DecodesCleanly(dest));
+}
+
 TEST_F(ConversionRun, AudioOnlyClipsGiveAudioOnlyAviEvenWhenTheInputNeverEnds) {
     // The .au reader of this framework never ends its stream; the run must still complete.
     for (Kind kind : {Kind::Mp3, Kind::Au}) {

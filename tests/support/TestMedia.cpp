@@ -113,6 +113,7 @@ ProbeResult Probe(const QString& path) {
         if (s["codec_type"] == "video" && result.videoCodec.isEmpty()) {
             result.videoCodec = s["codec_name"].toString();
             result.width = s["width"].toInt();
+            result.pixelFormat = s["pix_fmt"].toString();
             result.height = s["height"].toInt();
             result.frameRate = Rational(s["r_frame_rate"].toString());
         } else if (s["codec_type"] == "audio" && result.audioCodec.isEmpty()) {

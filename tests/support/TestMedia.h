@@ -37,6 +37,7 @@ struct ProbeResult {
     double duration = 0;        // seconds, from the container
     QString videoCodec;         // e.g. "rawvideo", "mpeg1video"; empty without video
     int width = 0, height = 0;
+    QString pixelFormat;        // e.g. "yuv420p", "bgr24"
     double frameRate = 0;       // r_frame_rate as a number
     QString audioCodec;         // e.g. "pcm_s16le", "mp3"; empty without audio
     int sampleRate = 0, channels = 0;
