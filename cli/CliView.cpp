@@ -68,6 +68,14 @@ void CCliView::ShowConversionException() {
     std::fprintf(m_err, "kestrine-cli: %s\n", batchtext::kException);
 }
 
+void CCliView::ShowWarning(int row, const std::string& text) {
+    AddLogLine(batchtext::kWarning + text);
+    const std::string name =
+        row >= 0 && row < static_cast<int>(m_names.size()) ? m_names[row] : std::string();
+    std::fprintf(m_err, "kestrine-cli: warning: %s: %s\n", name.c_str(), text.c_str());
+    std::fflush(m_err);
+}
+
 void CCliView::ShowError(const std::string& text) {
     ClearProgressLine();
     std::fprintf(m_err, "kestrine-cli: Error: %s\n", text.c_str());

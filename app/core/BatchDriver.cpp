@@ -113,7 +113,10 @@ HRESULT CreateOutputFolder(const std::string& folder) {
 }
 
 CBatchDriver::CBatchDriver(IBatchView& view, IClipConverter& converter)
-    : m_view(view), m_converter(converter) {}
+    : m_view(view),
+      m_converter(converter),
+      m_ownReader(std::make_unique<COutputProbe>()),
+      m_outputReader(m_ownReader.get()) {}
 
 void CBatchDriver::SeedSettings(ConversionSettings& settings, const CProjectItem* firstClip) const {
     if (m_lastAudio.formatTag != kFormatTagNone) {
@@ -198,13 +201,30 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
     }
 
     result = hr;
-    if (hr == S_OK)
+    if (hr == S_OK) {
+        VerifyOutput(row, clip, destination);
         m_view.SetRowStatus(row, batchtext::kComplete);
-    else if (hr == E_ABORT)
+    } else if (hr == E_ABORT)
         m_view.SetRowStatus(row, batchtext::StoppedAt(clip.GetProgress()));
     else
         m_view.SetRowStatus(row, batchtext::kError);
     return true;
+}
+
+void CBatchDriver::VerifyOutput(int row, const CProjectItem& clip, const std::string& destination) {
+    // A source that ends before the end its header announces (cut short, a hole in its data)
+    // still converts "successfully": the run ends at the source's real end. The file is kept,
+    // but the user must not take it for a complete conversion.
+    const RefTime expected = clip.GetMediaStop() - clip.GetMediaStart();
+    if (!m_outputReader || expected <= 0) return;
+    std::string reason;
+    const std::optional<RefTime> written = m_outputReader->WrittenDuration(destination, &reason);
+    if (!written) {
+        m_view.ShowWarning(row, batchtext::kUnreadableOutput + reason);
+        return;
+    }
+    const std::string warning = ShortOutputWarning(*written, expected);
+    if (!warning.empty()) m_view.ShowWarning(row, warning);
 }
 
 void CBatchDriver::OnStop() {

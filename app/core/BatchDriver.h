@@ -1,9 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ConversionSettings.h"
+#include "OutputCheck.h"
 #include "Result.h"
 
 class CProjectItem;
@@ -23,6 +25,9 @@ inline constexpr const char* kException = "Exception during conversion!";
 inline constexpr const char* kConvertedSuffix = "_converted";
 inline constexpr const char* kNoSettings = "No settings";
 inline constexpr const char* kSameFile = " \xE2\x80\xA2 Error: the output would replace the source file: ";
+inline constexpr const char* kWarning = " \xE2\x80\xA2 Warning: ";
+inline constexpr const char* kUnreadableOutput =
+    "the output could not be read back to check its length: ";
 
 // "Conversion - %d%%" and "Stopped - %d%%".
 std::string Converting(int percent);
@@ -78,6 +83,12 @@ public:
     virtual std::string OutputFolder() const = 0;
     // Tells the user that a clip's conversion threw (batchtext::kException).
     virtual void ShowConversionException() = 0;
+    // A doubt about row's finished output (text without bullet, e.g. "the output is 3.2 s
+    // shorter than the clip (5.0 s of 8.2 s written)"). The row stays "Complete"; the log gets
+    // batchtext::kWarning + text.
+    virtual void ShowWarning(int row, const std::string& text) {
+        AddLogLine(batchtext::kWarning + text);
+    }
 };
 
 // The per-clip conversion and the stop of the running one (the engine's host).
@@ -132,6 +143,11 @@ public:
         m_lastAudio = audio;
     }
 
+    // What reads back the duration of each output that converted with S_OK, to warn about an
+    // output shorter than its clip (a source that ends before its announced end). Not owned;
+    // null turns the check off. Default: the engine's file opener (COutputProbe).
+    void SetOutputReader(IOutputReader* reader) { m_outputReader = reader; }
+
     bool IsRunning() const { return m_running; }
     CProjectItem* CurrentClip() const { return m_currentClip; }
     OutputFormat LastOutputFormat() const { return m_lastOutputFormat; }
@@ -146,9 +162,13 @@ private:
     void SeedSettings(ConversionSettings& settings, const CProjectItem* firstClip) const;
     // Returns false when the batch must end (an exception came out of the conversion).
     bool ConvertRow(int row, CProjectItem& clip, ConversionSettings& settings, HRESULT& result);
+    // Compares the written output's duration with the clip's media range; warns when short.
+    void VerifyOutput(int row, const CProjectItem& clip, const std::string& destination);
 
     IBatchView& m_view;
     IClipConverter& m_converter;
+    std::unique_ptr<IOutputReader> m_ownReader;
+    IOutputReader* m_outputReader = nullptr;
     bool m_continueBatch = false;
     bool m_running = false;
     CProjectItem* m_currentClip = nullptr;

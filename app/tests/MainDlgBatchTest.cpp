@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
@@ -135,4 +136,26 @@ TEST_F(MainDlgBatchTest, StopWhileIdleLogsTheStopLine) {
     m_dlg->OnStop();
     EXPECT_EQ(LogLines(*m_dlg).back(), QString::fromUtf8(" \xE2\x80\xA2 Conversion stopped..."));
     EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kStop));
+}
+
+// A source that is cut short after it was added converts to the end of what is left: the row is
+// "Complete", and the activity log says how much of the clip the output lacks.
+TEST_F(MainDlgBatchTest, AnOutputShorterThanItsClipIsLoggedAsAWarning) {
+    const QString clip = testmedia::MakeClip(testmedia::Kind::AviMjpegPcm, m_media.path(), 3.0);
+    ASSERT_FALSE(clip.isEmpty());
+    m_dlg->AddFiles({clip});
+    ASSERT_EQ(m_dlg->ClipListControl()->topLevelItemCount(), 2);
+    ASSERT_TRUE(QFile::resize(clip, QFileInfo(clip).size() * 40 / 100));
+    m_dlg->OutputFolderControl()->setText(m_out.path());
+    m_dlg->OnConvert();
+
+    EXPECT_EQ(m_dlg->ClipListControl()->topLevelItem(1)->text(4), "Complete");
+    const QStringList log = LogLines(*m_dlg);
+    const QStringList warnings = log.filter(QString::fromUtf8(" \xE2\x80\xA2 Warning: "));
+    ASSERT_EQ(warnings.size(), 1) << log.join('\n').toStdString();
+    EXPECT_TRUE(warnings[0].contains("shorter than the clip")) << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[0].endsWith("of 3.0 s written)")) << warnings[0].toStdString();
+    // It follows the short clip's lines, not the intact first clip's.
+    EXPECT_EQ(log.indexOf(warnings[0]),
+              log.indexOf(QString::fromUtf8(" \xE2\x80\xA2 to: mjpegpcm_3s_converted.avi")) + 1);
 }

@@ -1,0 +1,120 @@
+#include "OutputCheck.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/time.h>
+}
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "BatchDriver.h"
+#include "MediaGraph.h"
+
+namespace {
+
+// Longest time libav may spend opening a written file and reading its stream facts, in µs.
+constexpr std::int64_t kLibavReadLimitUs = 5'000'000;
+
+struct FormatContextCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
+
+// libav's interrupt callback: nonzero once the deadline (µs of av_gettime_relative) is past.
+int PastDeadline(void* deadline) {
+    return av_gettime_relative() > *static_cast<std::int64_t*>(deadline) ? 1 : 0;
+}
+
+std::string LibavText(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+// The container's duration of path as libav reads it (100-ns units); nullopt with the reason
+// when it cannot. A second opinion for files the framework's type finding does not recognise
+// (an audio-only disc MPEG starts with sectors of padding).
+std::optional<RefTime> LibavDuration(const std::string& path, std::string* reason) {
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        *reason = "out of memory";
+        return std::nullopt;
+    }
+    std::int64_t deadline = av_gettime_relative() + kLibavReadLimitUs;
+    raw->interrupt_callback.callback = PastDeadline;
+    raw->interrupt_callback.opaque = &deadline;
+    // "file:" keeps a name with a colon from being taken for another protocol.
+    int error = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr);
+    if (error < 0) {  // avformat_open_input has freed the context
+        *reason = LibavText(error);
+        return std::nullopt;
+    }
+    FormatContextPtr context(raw);
+    error = avformat_find_stream_info(context.get(), nullptr);
+    if (error < 0) {
+        *reason = LibavText(error);
+        return std::nullopt;
+    }
+    if (context->duration == AV_NOPTS_VALUE || context->duration < 0) {
+        *reason = "the file has no duration";
+        return std::nullopt;
+    }
+    return av_rescale(context->duration, kRefTimePerSecond, AV_TIME_BASE);
+}
+
+}  // namespace
+
+std::optional<RefTime> COutputProbe::WrittenDuration(const std::string& path, std::string* reason) {
+    const std::string previousError = MediaErrorText();
+    CProjectItem written;
+    written.SetPath(path);
+    const std::size_t slash = path.find_last_of('/');
+    written.SetName(slash == std::string::npos ? path : path.substr(slash + 1));
+    std::optional<RefTime> duration;
+    std::string why;
+    {
+        // The same reader that measured the clip, so that both lengths are measured alike.
+        CMediaGraph graph;
+        if (SUCCEEDED(graph.OpenClip(written)))
+            duration = written.GetDuration();
+        else
+            why = graph.RenderErrorText().empty() ? "the file could not be opened"
+                                                  : graph.RenderErrorText();
+    }
+    if (!duration) {
+        std::string libavWhy;
+        duration = LibavDuration(path, &libavWhy);
+        if (!duration && reason) *reason = why;
+    }
+    if (previousError.empty())
+        ClearMediaErrorText();
+    else
+        SetMediaErrorText(previousError);
+    return duration;
+}
+
+RefTime ShortOutputTolerance(RefTime expected) {
+    return std::max<RefTime>(kRefTimePerSecond / 2, expected / 20);
+}
+
+std::string ShortOutputWarning(RefTime written, RefTime expected) {
+    if (expected <= 0) return {};
+    written = std::max<RefTime>(written, 0);
+    const RefTime missing = expected - written;
+    if (missing <= ShortOutputTolerance(expected)) return {};
+    const double second = static_cast<double>(kRefTimePerSecond);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the output is %.1f s shorter than the clip (%.1f s of %.1f s written)",
+                  missing / second, written / second, expected / second);
+    return text;
+}

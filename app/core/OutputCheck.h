@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "ProjectItem.h"
+#include "Result.h"
+
+// Checks around a batch's outputs, shared by the main window and the command line: whether a
+// written output is as long as its clip (after a run that reported success).
+
+// Reads back how long a written file plays. User-interface thread; bounded in time.
+class IOutputReader {
+public:
+    virtual ~IOutputReader() = default;
+    // The playing time of the file at path in 100-ns units; nullopt when it cannot be read, with
+    // the reason in reason.
+    virtual std::optional<RefTime> WrittenDuration(const std::string& path,
+                                                   std::string* reason) = 0;
+};
+
+// The engine's own file opener (the clip probe's pipeline), bounded by its open time-out and
+// duration wait (CMediaGraph::kOpenTimeoutMs + kDurationWaitMs). Leaves the media error text of
+// the thread as it found it: a check after a good run is not a failure of the next clip.
+class COutputProbe : public IOutputReader {
+public:
+    std::optional<RefTime> WrittenDuration(const std::string& path, std::string* reason) override;
+};
+
+// How much shorter than expected an output may be before it is called short: the larger of
+// 0.5 s and 5 % of expected (100-ns units). Encoders and writers round to their frames and
+// packets, and an MP3 may lose a frame at either end; a damaged source loses far more.
+RefTime ShortOutputTolerance(RefTime expected);
+
+// The warning text (without the log line's bullet) for an output of written that should have
+// lasted expected (100-ns units), e.g. "the output is 3.2 s shorter than the clip (5.0 s of
+// 8.2 s written)"; empty when the output is long enough or nothing was expected.
+std::string ShortOutputWarning(RefTime written, RefTime expected);
