@@ -5,12 +5,14 @@
 #include <QDir>
 #include <QProgressBar>
 #include <QTreeWidget>
+#include <cctype>
 
 #include "BatchDialogs.h"
 #include "BatchDriver.h"
 #include "ConversionEngine.h"
 #include "ConversionHost.h"
 #include "MainDlg.h"
+#include "OutputCheck.h"
 #include "PreviewPaneWidget.h"
 #include "SettingsDialog.h"
 
@@ -151,6 +153,15 @@ void CMainDlg::OnConvert() {
             ShowError(created);
             return;
         }
+    }
+
+    // Refused here, with the system's reason, rather than discovered by every clip's run.
+    if (std::string reason;
+        FAILED(CheckOutputFolderWritable(m_outputFolder.toStdString(), &reason))) {
+        AddLogLine(std::string_view(batchtext::kErrorLine + reason));
+        reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+        AskBatchQuestion(QStringLiteral("Error"), QString::fromStdString(reason), QMessageBox::Ok);
+        return;
     }
 
     std::vector<CProjectItem*> rows;

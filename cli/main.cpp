@@ -9,12 +9,13 @@
 #include <memory>
 
 #include "BatchDriver.h"
-#include "ClipProbe.h"
 #include "CliConverter.h"
 #include "CliOptions.h"
 #include "CliSettings.h"
 #include "CliView.h"
+#include "ClipProbe.h"
 #include "MediaFramework.h"
+#include "OutputCheck.h"
 #include "ProjectItem.h"
 
 namespace {
@@ -119,6 +120,12 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kestrine-cli: cannot create %s: %s\n", folder.c_str(), ErrorText(hr).c_str());
             return kExitFailed;
         }
+    }
+    // A folder that takes no files (read-only, another user's) fails the batch before the first
+    // clip rather than every clip after a full conversion each.
+    if (std::string reason; FAILED(CheckOutputFolderWritable(folder, &reason))) {
+        std::fprintf(stderr, "kestrine-cli: %s\n", reason.c_str());
+        return kExitFailed;
     }
 
     std::vector<std::string> names;

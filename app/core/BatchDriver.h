@@ -26,6 +26,7 @@ inline constexpr const char* kConvertedSuffix = "_converted";
 inline constexpr const char* kNoSettings = "No settings";
 inline constexpr const char* kSameFile = " \xE2\x80\xA2 Error: the output would replace the source file: ";
 inline constexpr const char* kWarning = " \xE2\x80\xA2 Warning: ";
+inline constexpr const char* kErrorLine = " \xE2\x80\xA2 Error: ";
 inline constexpr const char* kUnreadableOutput =
     "the output could not be read back to check its length: ";
 

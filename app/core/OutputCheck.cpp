@@ -73,6 +73,22 @@ std::optional<RefTime> LibavDuration(const std::string& path, std::string* reaso
 
 }  // namespace
 
+HRESULT CheckOutputFolderWritable(const std::string& folder, std::string* reason) {
+    std::string pattern = JoinDestination(folder, ".kestrine-write-check-XXXXXX");
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        const int error = errno;
+        if (reason) *reason = "cannot write to " + folder + ": " + std::strerror(error);
+        const HRESULT hr = ResultFromErrno(error);
+        return hr == 0 ? E_FAIL : hr;
+    }
+    ::close(fd);
+    ::unlink(name.data());
+    return S_OK;
+}
+
 std::optional<RefTime> COutputProbe::WrittenDuration(const std::string& path, std::string* reason) {
     const std::string previousError = MediaErrorText();
     CProjectItem written;

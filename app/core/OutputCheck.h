@@ -6,8 +6,15 @@
 #include "ProjectItem.h"
 #include "Result.h"
 
-// Checks around a batch's outputs, shared by the main window and the command line: whether a
-// written output is as long as its clip (after a run that reported success).
+// Checks around a batch's outputs, shared by the main window and the command line: whether the
+// output folder takes files at all (before anything converts), and whether a written output is
+// as long as its clip (after a run that reported success).
+
+// Creates and removes a temporary file in folder. S_OK when that works; otherwise the system's
+// code (ResultFromErrno) and, in reason, "cannot write to <folder>: <system text>". Permission
+// bits do not tell (root passes them, a read-only mount fails despite them); a real creation
+// does. Used before a batch so that a folder that takes no files fails it before any clip.
+HRESULT CheckOutputFolderWritable(const std::string& folder, std::string* reason);
 
 // Reads back how long a written file plays. User-interface thread; bounded in time.
 class IOutputReader {

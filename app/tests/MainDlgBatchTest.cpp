@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <QApplication>
 #include <QDir>
@@ -121,6 +122,31 @@ TEST_F(MainDlgBatchTest, MissingFolderIsCreatedOnYesAndLeftAloneOnNo) {
     EXPECT_EQ(m_dialogRuns, 1);
     EXPECT_TRUE(QDir(missing).entryList(QDir::Files).isEmpty());
     EXPECT_NE(Status(), "Complete");
+}
+
+// A folder that takes no files is refused with the system's reason before the settings dialog:
+// nothing converts. Tests run as root, so the folder is made read-only by a bind mount.
+TEST_F(MainDlgBatchTest, ReadOnlyFolderIsRefusedBeforeTheSettingsDialog) {
+    const QByteArray folder = QFile::encodeName(m_out.path());
+    if (::mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount here";
+    const bool readOnly = ::mount(nullptr, folder.constData(), nullptr,
+                                  MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    if (readOnly) {
+        m_dlg->OutputFolderControl()->setText(m_out.path());
+        m_dlg->OnConvert();
+    }
+    ::umount2(folder.constData(), MNT_DETACH);
+    if (!readOnly) GTEST_SKIP() << "cannot make a read-only bind mount here";
+
+    const QString where = m_out.path() + ": Read-only file system";
+    EXPECT_EQ(m_questions, QStringList{"Error|Cannot write to " + where});
+    EXPECT_EQ(m_dialogRuns, 0);
+    EXPECT_EQ(LogLines(*m_dlg),
+              QStringList{QString::fromUtf8(" \xE2\x80\xA2 Error: cannot write to ") + where});
+    EXPECT_NE(Status(), "Complete");
+    EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
+    EXPECT_TRUE(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(MainDlgBatchTest, EmptyFolderAsksForOneAndCancelEndsTheCommand) {

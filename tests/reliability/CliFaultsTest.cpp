@@ -204,18 +204,52 @@ TEST_F(CliFaultsTest, FullDiskFailsTheClipWithAReasonAndTheBatchContinues) {
     EXPECT_EQ(Digest(big), bigDigest);
 }
 
-// An output folder that cannot take files fails with the system's reason and gets no file.
-// Tests run as root, so the folder is a read-only bind mount.
+// An output folder that takes no files is refused with the system's reason before any clip is
+// converted: no clip starts, nothing is written, and the exit status is a failure. Tests run
+// as root, for whom permission bits mean nothing, so the folder is a read-only bind mount, and
+// a folder of root's is offered to the "nobody" user.
 TEST_F(CliFaultsTest, ReadOnlyOutputFolderIsRefusedBeforeConverting) {
-    ScopedMount readOnly = ScopedMount::ReadOnly(m_out);
-    if (!readOnly.Mounted()) GTEST_SKIP() << "cannot make a read-only bind mount here";
     QString clip = Clip(Kind::WavPcm, 1.0);
+    auto expectRefused = [&](const CliRun& run, const QString& reason) {
+        EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+        EXPECT_TRUE(run.out.contains("kestrine-cli: cannot write to " + m_out + ": " + reason))
+            << run.out.toStdString();
+        EXPECT_FALSE(run.out.contains("Converting file: ")) << run.out.toStdString();
+        EXPECT_TRUE(StatusOf(run, clip).isEmpty()) << run.out.toStdString();
+        EXPECT_TRUE(Entries(m_out).isEmpty()) << Entries(m_out).join(", ").toStdString();
+    };
+    {
+        ScopedMount readOnly = ScopedMount::ReadOnly(m_out);
+        if (!readOnly.Mounted()) GTEST_SKIP() << "cannot make a read-only bind mount here";
+        SCOPED_TRACE("read-only mount");
+        expectRefused(Run(WavArgs(m_out) << clip), "Read-only file system");
+    }
 
-    CliRun run = Run(WavArgs(m_out) << clip);
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_NE(StatusOf(run, clip), "Complete");
-    EXPECT_TRUE(run.out.contains("Read-only file system")) << run.out.toStdString();
-    EXPECT_TRUE(Entries(m_out).isEmpty());
+    // The same folder, writable by root only, for another user.
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: cannot run as another user";
+    SCOPED_TRACE("another user's folder");
+    const QString home = m_temp.path() + "/nobody";
+    ASSERT_TRUE(QDir().mkpath(home));
+    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), 65534, 65534), 0);
+    // The clip must be readable for that user on its whole path.
+    for (const QString& dir : {m_temp.path(), m_in, m_out})
+        ASSERT_TRUE(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                   QFileDevice::ExeOther));
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("XDG_CACHE_HOME", home + "/cache");
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start("setpriv",
+                  QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", KESTRINE_CLI}
+                      << WavArgs(m_out) << clip);
+    ASSERT_TRUE(process.waitForStarted(10000));
+    CliRun run = Finish(process);
+    ASSERT_TRUE(run.finished);
+    expectRefused(run, "Permission denied");
 }
 
 // The output folder disappears after the first clip: the later clips fail with a reason and

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
 
 #include "BatchDriver.h"
 #include "MediaFramework.h"
@@ -148,4 +150,19 @@ TEST_F(OutputVerificationTest, AnUnreadableOutputIsReportedAndAFailedRunIsNotChe
     EXPECT_EQ(Convert(garbage, 2 * kSecond), E_FAIL);
     EXPECT_EQ(view.status[0], "Error");
     EXPECT_TRUE(view.warnings.empty());
+}
+
+TEST(OutputFolderCheckTest, AWritableFolderPassesAndKeepsNothingAMissingOneFailsWithItsReason) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    std::string reason = "untouched";
+    EXPECT_EQ(CheckOutputFolderWritable(folder.path().toStdString(), &reason), S_OK);
+    EXPECT_EQ(reason, "untouched");
+    EXPECT_TRUE(QDir(folder.path())
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
+
+    const std::string missing = folder.path().toStdString() + "/missing";
+    EXPECT_EQ(CheckOutputFolderWritable(missing, &reason), ResultFromErrno(ENOENT));
+    EXPECT_EQ(reason, "cannot write to " + missing + ": No such file or directory");
 }
