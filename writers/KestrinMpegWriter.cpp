@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "DvdAudioPacking.h"
 #include "MpegEncoding.h"
 #include "TempOutput.h"
 
@@ -409,6 +410,16 @@ gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
     return TRUE;
 }
 
+// Mends the audio packs of a finished DVD file (see DvdAudioPacking.h); lock held, file closed.
+bool MendAudioPacks(WriterState* s, std::string* error) {
+    if (s->preset.audioCodec != AV_CODEC_ID_AC3 || s->preset.packetSize != 2048 ||
+        s->in[kAudio].stream < 0)
+        return true;
+    const AVCodecContext* ctx = s->audio.Context();
+    const int64_t ticksPerFrame = av_rescale(ctx->frame_size, 90000, ctx->sample_rate);
+    return MendDvdAudioPacks(s->temp.TempPath(), ticksPerFrame, error);
+}
+
 // Ends one input: drains its encoder, and when every input has ended finishes the file and
 // posts EOS as a sink does (streaming thread, lock not held).
 gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
@@ -448,7 +459,8 @@ gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
         if (!s->headerWritten || s->packetsWritten == 0) {
             Fail(self, &pending, PendingError::Format,
                  "Could not write \"" + s->location + "\": no video or audio reached the writer");
-        } else if (!s->mux.Finish(&error) || !s->temp.Commit(&error)) {
+        } else if (!s->mux.Finish(&error) || !MendAudioPacks(s, &error) ||
+                   !s->temp.Commit(&error)) {
             Fail(self, &pending, PendingError::Write,
                  "Could not write \"" + s->location + "\": " + error);
         } else {

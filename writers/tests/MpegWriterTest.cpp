@@ -132,7 +132,9 @@ TEST_P(DiscPresetTest, WritesTheTargetsStreams) {
     EXPECT_EQ(probe.channels, 2);
     EXPECT_NEAR(probe.duration, 2.0, 0.15);
     StreamHeaders headers = ReadHeaders(path);
-    if (c.muxRate) EXPECT_EQ(headers.muxRate, c.muxRate / 400);
+    if (c.muxRate) {
+        EXPECT_EQ(headers.muxRate, c.muxRate / 400);
+    }
     EXPECT_EQ(headers.bitRate, c.maxRate / 400);
     EXPECT_EQ(headers.vbvBuffer, c.vbvBits / 16384);
     // Every pack fills one sector.
@@ -140,9 +142,10 @@ TEST_P(DiscPresetTest, WritesTheTargetsStreams) {
     // Closed GOPs of the target's length, all frames present.
     QString types = FrameTypes(path);
     EXPECT_EQ(types.size(), c.frames);
-    for (int i = 0; i < types.size(); ++i)
+    for (int i = 0; i < types.size(); ++i) {
         EXPECT_EQ(types[i] == 'I', i % c.gop == 0)
             << "frame " << i << " of " << types.toStdString();
+    }
     EXPECT_TRUE(testmedia::DecodesCleanly(path));
 }
 
