@@ -8,6 +8,7 @@
 #include "DvdAudioPacking.h"
 #include "MpegEncoding.h"
 #include "TempOutput.h"
+#include "WriterElement.h"
 
 GST_DEBUG_CATEGORY_STATIC(kestrin_mpeg_writer_debug);
 #define GST_CAT_DEFAULT kestrin_mpeg_writer_debug
@@ -146,6 +147,20 @@ void Fail(KestrinMpegWriter* self, PendingError* pending, PendingError::Kind kin
     g_cond_broadcast(&self->cond);
 }
 
+// Fails the run for a reason already reported (lock held): nothing more is posted.
+void FailPostedLocked(KestrinMpegWriter* self) {
+    self->state->failed = true;
+    self->state->errorPosted = true;
+    g_cond_broadcast(&self->cond);
+}
+
+// The same with the lock not held.
+void FailPosted(KestrinMpegWriter* self) {
+    g_mutex_lock(&self->lock);
+    FailPostedLocked(self);
+    g_mutex_unlock(&self->lock);
+}
+
 bool Decided(const InputState& in) {
     return !in.expected || in.configured || in.eos;
 }
@@ -169,8 +184,7 @@ GstFlowReturn WaitForHeader(KestrinMpegWriter* self, int index, PendingError* pe
         if (s->in[i].stream < 0) break;
     }
     if (!error.empty() || !s->mux.WriteHeader(&error)) {
-        Fail(self, pending, PendingError::Write,
-             "Could not write \"" + s->location + "\": " + error);
+        Fail(self, pending, PendingError::Write, writer::WriteErrorText(s->location, error));
         return GST_FLOW_ERROR;
     }
     s->headerWritten = true;
@@ -214,8 +228,7 @@ bool WritePackets(KestrinMpegWriter* self, int index, PacketList& packets, int64
     std::string error;
     const size_t count = packets.size();
     if (!s->mux.Write(packets, s->in[index].stream, ctx->time_base, &error)) {
-        Fail(self, pending, PendingError::Write,
-             "Could not write \"" + s->location + "\": " + error);
+        Fail(self, pending, PendingError::Write, writer::WriteErrorText(s->location, error));
         return false;
     }
     s->packetsWritten += count;
@@ -304,9 +317,7 @@ GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
         flow = GST_FLOW_EOS;
     } else if (!in.configured) {
         // Upstream reports not-negotiated; the file must not be finished without this input.
-        s->failed = true;
-        s->errorPosted = true;
-        g_cond_broadcast(&self->cond);
+        FailPostedLocked(self);
         flow = GST_FLOW_NOT_NEGOTIATED;
     }
     if (flow == GST_FLOW_OK) flow = WaitForHeader(self, index, &pending);
@@ -368,11 +379,7 @@ gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                           ("The input format of the MPEG writer cannot change while writing."),
                           ("%" GST_PTR_FORMAT " -> %" GST_PTR_FORMAT, current, caps));
-        g_mutex_lock(&self->lock);
-        s->failed = true;
-        s->errorPosted = true;
-        g_cond_broadcast(&self->cond);
-        g_mutex_unlock(&self->lock);
+        FailPosted(self);
         return FALSE;
     }
     std::string error;
@@ -394,11 +401,7 @@ gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
         GST_ELEMENT_ERROR(self, STREAM, ENCODE,
                           ("Could not encode \"%s\": %s", s->location.c_str(), error.c_str()),
                           (nullptr));
-        g_mutex_lock(&self->lock);
-        s->failed = true;
-        s->errorPosted = true;
-        g_cond_broadcast(&self->cond);
-        g_mutex_unlock(&self->lock);
+        FailPosted(self);
         return FALSE;
     }
     gst_caps_replace(index == kVideo ? &s->videoCaps : &s->audioCaps, caps);
@@ -458,11 +461,10 @@ gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
         // A file without a single coded frame would pass for a converted one.
         if (!s->headerWritten || s->packetsWritten == 0) {
             Fail(self, &pending, PendingError::Format,
-                 "Could not write \"" + s->location + "\": no video or audio reached the writer");
+                 writer::WriteErrorText(s->location, "no video or audio reached the writer"));
         } else if (!s->mux.Finish(&error) || !MendAudioPacks(s, &error) ||
                    !s->temp.Commit(&error)) {
-            Fail(self, &pending, PendingError::Write,
-                 "Could not write \"" + s->location + "\": " + error);
+            Fail(self, &pending, PendingError::Write, writer::WriteErrorText(s->location, error));
         } else {
             postEos = true;
         }
@@ -593,13 +595,7 @@ gboolean SinkQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
 
 // The media time written: the least position of the inputs still running (the file holds
 // everything up to there), or the greatest once all have ended.
-gboolean ElementQuery(GstElement* element, GstQuery* query) {
-    auto* self = KESTRIN_MPEG_WRITER(element);
-    if (GST_QUERY_TYPE(query) != GST_QUERY_POSITION)
-        return GST_ELEMENT_CLASS(kestrin_mpeg_writer_parent_class)->query(element, query);
-    GstFormat format;
-    gst_query_parse_position(query, &format, nullptr);
-    if (format != GST_FORMAT_TIME) return FALSE;
+GstClockTime WrittenPosition(KestrinMpegWriter* self) {
     g_mutex_lock(&self->lock);
     GstClockTime running = GST_CLOCK_TIME_NONE, ended = 0;
     bool any = false;
@@ -612,9 +608,14 @@ gboolean ElementQuery(GstElement* element, GstQuery* query) {
             running = GST_CLOCK_TIME_IS_VALID(running) ? MIN(running, in.position) : in.position;
     }
     g_mutex_unlock(&self->lock);
-    gint64 position = !any ? 0 : GST_CLOCK_TIME_IS_VALID(running) ? running : ended;
-    gst_query_set_position(query, GST_FORMAT_TIME, position);
-    return TRUE;
+    return !any ? 0 : GST_CLOCK_TIME_IS_VALID(running) ? running : ended;
+}
+
+gboolean ElementQuery(GstElement* element, GstQuery* query) {
+    auto* self = KESTRIN_MPEG_WRITER(element);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_POSITION)
+        return GST_ELEMENT_CLASS(kestrin_mpeg_writer_parent_class)->query(element, query);
+    return writer::AnswerPositionQuery(query, [self] { return WrittenPosition(self); });
 }
 
 // Replaces the run's state; the old one's destructor removes an unfinished temporary file.
@@ -638,20 +639,10 @@ gboolean Start(KestrinMpegWriter* self) {
     WriterState* s = self->state;
     s->preset = PresetForCode(presetCode);
     s->location = location;
-    if (location.empty()) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name specified for writing."),
-                          (nullptr));
-        return FALSE;
-    }
-    std::string error;
-    if (!s->temp.Create(location, &error) || !s->mux.Open(s->preset, s->temp.TempPath(), &error)) {
-        GST_ELEMENT_ERROR(
-            self, RESOURCE, OPEN_WRITE,
-            ("Could not open file \"%s\" for writing: %s", location.c_str(), error.c_str()),
-            (nullptr));
-        s->temp.Discard();
-        return FALSE;
-    }
+    auto openMux = [s](const std::string& path, std::string* error) {
+        return s->mux.Open(s->preset, path, error);
+    };
+    if (!writer::OpenTempOutput(GST_ELEMENT(self), location, &s->temp, openMux)) return FALSE;
     for (int i : {kVideo, kAudio}) {
         gst_segment_init(&s->in[i].segment, GST_FORMAT_TIME);
         s->in[i].expected = gst_pad_is_linked(self->pads[i]);
@@ -689,12 +680,7 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     bool running = GST_STATE(self) > GST_STATE_READY;
     switch (id) {
         case PROP_LOCATION:
-            if (running) {
-                g_warning("kestrinempegwriter: location cannot change while writing");
-            } else {
-                g_free(self->location);
-                self->location = g_value_dup_string(value);
-            }
+            writer::SetLocation(GST_ELEMENT(self), &self->location, value);
             break;
         case PROP_PRESET:
             if (running)
@@ -742,11 +728,7 @@ static void kestrin_mpeg_writer_class_init(KestrinMpegWriterClass* klass) {
     gobject_class->get_property = GetProperty;
     gobject_class->finalize = Finalize;
 
-    g_object_class_install_property(
-        gobject_class, PROP_LOCATION,
-        g_param_spec_string(
-            "location", "File Location", "Path of the MPEG file to write", nullptr,
-            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+    writer::InstallLocationProperty(gobject_class, PROP_LOCATION, "Path of the MPEG file to write");
     g_object_class_install_property(
         gobject_class, PROP_PRESET,
         g_param_spec_int(

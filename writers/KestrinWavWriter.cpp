@@ -9,6 +9,7 @@
 
 #include "TempOutput.h"
 #include "WavHeader.h"
+#include "WriterElement.h"
 
 GST_DEBUG_CATEGORY_STATIC(kestrin_wav_writer_debug);
 #define GST_CAT_DEFAULT kestrin_wav_writer_debug
@@ -58,7 +59,7 @@ namespace {
 void PostWriteError(KestrinWavWriter* self, int code) {
     self->failed = true;
     GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                      ("Could not write \"%s\": %s", self->destination->c_str(), g_strerror(code)),
+                      ("%s", writer::WriteErrorText(*self->destination, g_strerror(code)).c_str()),
                       (nullptr));
 }
 
@@ -85,26 +86,13 @@ gboolean Start(GstBaseSink* sink) {
     self->dataBytes = 0;
     self->bytesWritten = 0;
     self->failed = false;
-    if (self->destination->empty()) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name specified for writing."),
-                          (nullptr));
+    auto openFile = [self](const std::string& path, std::string* error) {
+        self->file = std::fopen(path.c_str(), "wb");
+        if (!self->file) *error = g_strerror(errno);
+        return self->file != nullptr;
+    };
+    if (!writer::OpenTempOutput(GST_ELEMENT(self), *self->destination, self->temp, openFile))
         return FALSE;
-    }
-    std::string error;
-    if (self->temp->Create(*self->destination, &error)) {
-        self->file = std::fopen(self->temp->TempPath().c_str(), "wb");
-        if (!self->file) {
-            error = g_strerror(errno);
-            self->temp->Discard();
-        }
-    }
-    if (!self->file) {
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                          ("Could not open file \"%s\" for writing: %s", self->destination->c_str(),
-                           error.c_str()),
-                          (nullptr));
-        return FALSE;
-    }
     std::setvbuf(self->file, nullptr, _IOFBF, kFileBuffer);
     return TRUE;
 }
@@ -235,7 +223,8 @@ bool Finish(KestrinWavWriter* self) {
     if (self->mode == Mode::Unknown || self->bytesWritten == 0) {
         GST_ELEMENT_ERROR(
             self, STREAM, FORMAT,
-            ("Could not write \"%s\": no audio reached the writer.", self->destination->c_str()),
+            ("%s",
+             writer::WriteErrorText(*self->destination, "no audio reached the writer.").c_str()),
             (nullptr));
         return false;
     }
@@ -258,7 +247,7 @@ bool Finish(KestrinWavWriter* self) {
     std::string error;
     if (!self->temp->Commit(&error)) {
         GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                          ("Could not write \"%s\": %s", self->destination->c_str(), error.c_str()),
+                          ("%s", writer::WriteErrorText(*self->destination, error).c_str()),
                           (nullptr));
         return false;
     }
@@ -296,17 +285,14 @@ gboolean Event(GstBaseSink* sink, GstEvent* event) {
 
 gboolean ElementQuery(GstElement* element, GstQuery* query) {
     auto* self = KESTRIN_WAV_WRITER(element);
-    if (GST_QUERY_TYPE(query) == GST_QUERY_POSITION) {
-        GstFormat format;
-        gst_query_parse_position(query, &format, nullptr);
-        if (format != GST_FORMAT_TIME) return FALSE;
+    if (GST_QUERY_TYPE(query) != GST_QUERY_POSITION)
+        return GST_ELEMENT_CLASS(kestrin_wav_writer_parent_class)->query(element, query);
+    return writer::AnswerPositionQuery(query, [self] {
         GST_OBJECT_LOCK(self);
         GstClockTime position = self->position;
         GST_OBJECT_UNLOCK(self);
-        gst_query_set_position(query, GST_FORMAT_TIME, static_cast<gint64>(position));
-        return TRUE;
-    }
-    return GST_ELEMENT_CLASS(kestrin_wav_writer_parent_class)->query(element, query);
+        return position;
+    });
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
@@ -314,12 +300,7 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     switch (id) {
         case PROP_LOCATION:
             GST_OBJECT_LOCK(self);
-            if (GST_STATE(self) > GST_STATE_READY) {
-                g_warning("kestrinwavwriter: location cannot change while writing");
-            } else {
-                g_free(self->location);
-                self->location = g_value_dup_string(value);
-            }
+            writer::SetLocation(GST_ELEMENT(self), &self->location, value);
             GST_OBJECT_UNLOCK(self);
             break;
         default:
@@ -359,11 +340,8 @@ static void kestrin_wav_writer_class_init(KestrinWavWriterClass* klass) {
     gobject_class->get_property = GetProperty;
     gobject_class->finalize = Finalize;
 
-    g_object_class_install_property(
-        gobject_class, PROP_LOCATION,
-        g_param_spec_string(
-            "location", "File Location", "Path of the WAV or MP3 file to write", nullptr,
-            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+    writer::InstallLocationProperty(gobject_class, PROP_LOCATION,
+                                    "Path of the WAV or MP3 file to write");
 
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_set_static_metadata(

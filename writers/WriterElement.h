@@ -1,0 +1,35 @@
+#pragma once
+
+// What the two writer elements share: the `location` property, opening the temporary output at
+// start, answering the TIME position query, and the texts of their file errors.
+
+#include <gst/gst.h>
+
+#include <functional>
+#include <string>
+
+#include "TempOutput.h"
+
+namespace writer {
+
+// Installs the `location` property (a path, changeable up to READY) as property id.
+void InstallLocationProperty(GObjectClass* klass, guint id, const char* blurb);
+
+// Takes a new location from value. Called with element's object lock held; refused with a warning
+// while the element is beyond READY (a run writes one file).
+void SetLocation(GstElement* element, gchar** location, const GValue* value);
+
+// Opens the run's output under a temporary name beside location: creates it in temp, then lets
+// open (given the temporary path; false with the system's text in error) open it for writing. On
+// failure posts the element's error, removes the temporary file and returns false.
+bool OpenTempOutput(GstElement* element, const std::string& location, CTempOutput* temp,
+                    const std::function<bool(const std::string& path, std::string* error)>& open);
+
+// The message of a failed write to location.
+std::string WriteErrorText(const std::string& location, const std::string& error);
+
+// Answers a position query in TIME with the running time position() returns (called only then);
+// other formats are refused.
+gboolean AnswerPositionQuery(GstQuery* query, const std::function<GstClockTime()>& position);
+
+}  // namespace writer
