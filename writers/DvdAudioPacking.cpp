@@ -142,15 +142,22 @@ private:
 // Reads the audio PES of every pack. False when the file is not laid out as expected.
 bool ScanPacks(int fd, int64_t fileSize, std::vector<AudioPes>* list, CFrameScanner* frames,
                std::vector<std::pair<int64_t, int64_t>>* stamps, bool* ioFailed) {
-    std::vector<uint8_t> pack(kPackBytes);
+    // Read a batch of packs at a time: a DVD file may hold gigabytes.
+    constexpr int64_t kBatchPacks = 512;
+    std::vector<uint8_t> batch(static_cast<size_t>(kBatchPacks * kPackBytes));
+    int64_t batchStart = 0, batchEnd = 0;
     int64_t es = 0;
     int subId = -1;
     for (int64_t offset = 0; offset < fileSize; offset += kPackBytes) {
-        if (!ReadAt(fd, offset, pack.data(), kPackBytes)) {
-            *ioFailed = true;
-            return false;
+        if (offset >= batchEnd) {
+            batchStart = offset;
+            batchEnd = std::min(fileSize, offset + kBatchPacks * kPackBytes);
+            if (!ReadAt(fd, batchStart, batch.data(), static_cast<size_t>(batchEnd - batchStart))) {
+                *ioFailed = true;
+                return false;
+            }
         }
-        const uint8_t* b = pack.data();
+        const uint8_t* b = batch.data() + (offset - batchStart);
         // MPEG-2 pack header, then packets up to the end of the pack.
         if (!IsStartCode(b) || b[3] != 0xBA || (b[4] & 0xC0) != 0x40) return false;
         int pos = 14 + (b[13] & 7);

@@ -413,7 +413,7 @@ gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
     return TRUE;
 }
 
-// Mends the audio packs of a finished DVD file (see DvdAudioPacking.h); lock held, file closed.
+// Mends the audio packs of a finished DVD file (see DvdAudioPacking.h); the file is closed.
 bool MendAudioPacks(WriterState* s, std::string* error) {
     if (s->preset.audioCodec != AV_CODEC_ID_AC3 || s->preset.packetSize != 2048 ||
         s->in[kAudio].stream < 0)
@@ -457,16 +457,23 @@ gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
     bool postEos = false;
     if (allEnded && !s->finished && !s->failed && !s->flushing) {
         s->finished = true;
-        std::string error;
         // A file without a single coded frame would pass for a converted one.
         if (!s->headerWritten || s->packetsWritten == 0) {
             Fail(self, &pending, PendingError::Format,
                  writer::WriteErrorText(s->location, "no video or audio reached the writer"));
-        } else if (!s->mux.Finish(&error) || !MendAudioPacks(s, &error) ||
-                   !s->temp.Commit(&error)) {
-            Fail(self, &pending, PendingError::Write, writer::WriteErrorText(s->location, error));
         } else {
-            postEos = true;
+            // Every input has ended, so nothing else touches the file: the lock is released while
+            // it is closed, mended and moved into place, and position queries are answered
+            // meanwhile.
+            g_mutex_unlock(&self->lock);
+            std::string error;
+            bool ok = s->mux.Finish(&error) && MendAudioPacks(s, &error) && s->temp.Commit(&error);
+            g_mutex_lock(&self->lock);
+            if (ok)
+                postEos = true;
+            else
+                Fail(self, &pending, PendingError::Write,
+                     writer::WriteErrorText(s->location, error));
         }
     }
     g_mutex_unlock(&self->lock);
