@@ -9,12 +9,40 @@
 
 using timeline::ReferenceTime;
 
+namespace {
+
+// Streaming or state-changing thread: the timeline's handling of its children's messages, except
+// that the ASYNC_START and ASYNC_DONE messages it ignores are also released. The editing
+// services (1.22) return from their handler without releasing them, and each one keeps a track
+// and its whole composition alive; this happens whenever a child commits a pending state change
+// late, as it does behind an element that pauses without preroll (the hold element).
+GstBusSyncReply HandleTimelineMessage(GstBus*, GstMessage* message, gpointer timeline) {
+    const GstMessageType type = GST_MESSAGE_TYPE(message);
+    if (type == GST_MESSAGE_ASYNC_START || type == GST_MESSAGE_ASYNC_DONE) {
+        gst_message_unref(message);
+    } else if (GstBinClass* klass = GST_BIN_GET_CLASS(timeline); klass->handle_message) {
+        klass->handle_message(GST_BIN(timeline), message);  // takes the message
+    } else {
+        gst_message_unref(message);
+    }
+    return GST_BUS_DROP;
+}
+
+}  // namespace
+
 CConversionEngine::CConversionEngine() {
     m_messageBase = 151;
     GESTimeline* timeline = ges_timeline_new();
     if (!timeline) return;
     m_timeline.reset(GES_TIMELINE(gst_object_ref_sink(timeline)));
     ges_timeline_set_auto_transition(m_timeline.get(), TRUE);
+    // The bin's own handler is replaced (a bus refuses a second one while the first is set). Like
+    // that one it holds no reference: the children leave this bus when they leave the timeline,
+    // which they do before the timeline goes.
+    if (GstBus* children = GST_BIN(m_timeline.get())->child_bus) {
+        gst_bus_set_sync_handler(children, nullptr, nullptr, nullptr);
+        gst_bus_set_sync_handler(children, HandleTimelineMessage, m_timeline.get(), nullptr);
+    }
 }
 
 CConversionEngine::~CConversionEngine() {
@@ -180,10 +208,13 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
         }
     }
     auto frontEnd = std::make_unique<FrontEnd>();
-    if (!gst_bin_add(GST_BIN(m_graph.get()), GST_ELEMENT(gst_object_ref(m_timeline.get())))) return E_FAIL;
+    // The pipeline takes a reference of its own (the timeline is not floating): m_timeline keeps
+    // the engine's one.
+    if (!gst_bin_add(GST_BIN(m_graph.get()), GST_ELEMENT(m_timeline.get()))) return E_FAIL;
     for (MediaKind kind : m_groupOrder) {
         GESTrack* track = kind == MediaKind::Video ? m_videoGroup.get() : m_audioGroup.get();
-        GstPad* pad = ges_timeline_get_pad_for_track(m_timeline.get(), track);
+        // Documented as transfer none, but this version hands back a reference of its own.
+        GstPadPtr pad(ges_timeline_get_pad_for_track(m_timeline.get(), track));
         if (!pad) {
             SetMediaErrorText("The editing services gave no output for a group");
             return E_FAIL;
@@ -205,10 +236,9 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
             return E_FAIL;
         }
         g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
-        gst_bin_add_many(GST_BIN(m_graph.get()), GST_ELEMENT(gst_object_ref(group.converter.get())),
-                         GST_ELEMENT(gst_object_ref(group.capsFilter.get())), nullptr);
+        gst_bin_add_many(GST_BIN(m_graph.get()), group.converter.get(), group.capsFilter.get(), nullptr);
         GstPadPtr convertIn(gst_element_get_static_pad(group.converter.get(), "sink"));
-        if (GST_PAD_LINK_FAILED(gst_pad_link(pad, convertIn.get())) ||
+        if (GST_PAD_LINK_FAILED(gst_pad_link(pad.get(), convertIn.get())) ||
             !gst_element_link(group.converter.get(), group.capsFilter.get())) {
             SetMediaErrorText("The editing services' output cannot be connected");
             return E_FAIL;

@@ -152,7 +152,9 @@ private:
 
     GESLayer* NewTrack(HRESULT* hr);
     void ShowError(HRESULT hr);
-    // Adds an element to the pipeline; false (with the error text set) when it is none.
+    // Adds an element to the pipeline; false (with the error text set) when it is none. The
+    // pipeline sinks a floating element and otherwise takes a reference of its own: the
+    // caller's reference stays the caller's.
     bool AddToGraph(GstElement* element);
     // Links src to sink through a queue and a converter of the medium (passthrough when the
     // formats agree), the way the platform inserts converters between filters.

@@ -116,7 +116,7 @@ HRESULT CConversionEngine::AddBorrowed(GstElement* element, const char* name) {
     }
     gst_object_set_name(GST_OBJECT(element), name);
     gst_element_set_state(element, GST_STATE_NULL);
-    if (!AddToGraph(GST_ELEMENT(gst_object_ref(element)))) return E_FAIL;
+    if (!AddToGraph(element)) return E_FAIL;
     m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(element)), [](GstElement* e) { gst_object_unref(e); }));
     return S_OK;
 }
@@ -203,7 +203,7 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
                                       [](gpointer p) { delete static_cast<std::atomic<gint64>*>(p); });
                 }
                 if (holdFilter) {
-                    holdInGraph = AddToGraph(GST_ELEMENT(gst_object_ref(holdFilter.get())));
+                    holdInGraph = AddToGraph(holdFilter.get());
                     hr = holdInGraph ? S_OK : E_FAIL;
                 }
                 if (holdFilter && holdInput0) {
@@ -215,7 +215,7 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
                 }
             } else {
                 if (holdFilter) {
-                    holdInGraph = AddToGraph(GST_ELEMENT(gst_object_ref(holdFilter.get())));
+                    holdInGraph = AddToGraph(holdFilter.get());
                     hr = holdInGraph ? S_OK : E_FAIL;
                 }
                 if (holdFilter && holdInput0) {
@@ -344,7 +344,7 @@ HRESULT CConversionEngine::WriteMpeg(const std::string& destination, GstElement*
 HRESULT CConversionEngine::WriteWav(const std::string& destination, GstElement* audioEncoder,
                                     GstElement* wavWriter, GstPad* audioPin) {
     if (!wavWriter) return E_POINTER;
-    if (!AddToGraph(GST_ELEMENT(gst_object_ref(wavWriter)))) return E_FAIL;
+    if (!AddToGraph(wavWriter)) return E_FAIL;
     HRESULT hr = S_OK;
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(wavWriter), "location"))
         g_object_set(wavWriter, "location", destination.c_str(), nullptr);
