@@ -21,10 +21,12 @@ G_BEGIN_DECLS
 //   VBV buffer, packet size and mux rate.
 //
 // The file is written under a hidden temporary name beside `location` and renamed onto it when
-// every input has ended (EOS) and the trailer is written; then the element posts EOS as a sink
-// does, so the pipeline's bus delivers EOS. A failure (posted with the system's text, e.g. "No
-// space left on device") or a stop before the end removes the temporary file and leaves
-// `location` untouched. The element can be reused for another run after READY.
+// every input has ended (EOS) and the trailer is written (in DVD files, AC-3 frames whose header
+// the multiplexer split across two packs are then moved whole into the second: see
+// DvdAudioPacking.h); then the element posts EOS as a sink does, so the pipeline's bus delivers
+// EOS. A failure (posted with the system's text, e.g. "No space left on device") or a stop
+// before the end removes the temporary file and leaves `location` untouched. The element can be
+// reused for another run after READY.
 //
 // A TIME position query answers the running time written: the least position of the inputs
 // still running, or the end once all have ended.
