@@ -206,6 +206,9 @@ Options:
 Choices left out are the ones last saved in the program's settings dialog.
 Output files are named after the clip: holiday.avi gives holiday_converted.avi
 (WAV/MP3: the audio format's suffix, e.g. song_128kbps-44kHz-Stereo.mp3).
+An output folder that takes no files is refused before anything converts.
+A complete output shorter than its clip (a source that ends early) is kept
+and reported with a warning, in the log and on stderr.
 
 Exit status: 0 every clip complete, 1 a clip failed or was rejected,
 2 usage error, 130 stopped by Ctrl-C (the running clip ends "Stopped",
