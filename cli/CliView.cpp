@@ -76,6 +76,14 @@ void CCliView::ShowWarning(int row, const std::string& text) {
     std::fflush(m_err);
 }
 
+void CCliView::ShowClipError(int row, const std::string& text) {
+    AddLogLine(batchtext::kErrorLine + text);
+    const std::string name =
+        row >= 0 && row < static_cast<int>(m_names.size()) ? m_names[row] : std::string();
+    std::fprintf(m_err, "kestrine-cli: Error: %s: %s\n", name.c_str(), text.c_str());
+    std::fflush(m_err);
+}
+
 void CCliView::ShowError(const std::string& text) {
     ClearProgressLine();
     std::fprintf(m_err, "kestrine-cli: Error: %s\n", text.c_str());

@@ -1,6 +1,7 @@
 #include "BatchDriver.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -200,31 +201,39 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
         return false;
     }
 
+    if (hr == S_OK) hr = VerifyOutput(row, clip, destination);
     result = hr;
-    if (hr == S_OK) {
-        VerifyOutput(row, clip, destination);
+    if (hr == S_OK)
         m_view.SetRowStatus(row, batchtext::kComplete);
-    } else if (hr == E_ABORT)
+    else if (hr == E_ABORT)
         m_view.SetRowStatus(row, batchtext::StoppedAt(clip.GetProgress()));
     else
         m_view.SetRowStatus(row, batchtext::kError);
     return true;
 }
 
-void CBatchDriver::VerifyOutput(int row, const CProjectItem& clip, const std::string& destination) {
+HRESULT CBatchDriver::VerifyOutput(int row, const CProjectItem& clip,
+                                   const std::string& destination) {
     // A source that ends before the end its header announces (cut short, a hole in its data)
     // still converts "successfully": the run ends at the source's real end. The file is kept,
-    // but the user must not take it for a complete conversion.
+    // but the user must not take it for a complete conversion. A source with next to nothing
+    // decodable can leave a file with headers and no media: that is no conversion at all.
     const RefTime expected = clip.GetMediaStop() - clip.GetMediaStart();
-    if (!m_outputReader || expected <= 0) return;
+    if (!m_outputReader || expected <= 0) return S_OK;
     std::string reason;
     const std::optional<RefTime> written = m_outputReader->WrittenDuration(destination, &reason);
     if (!written) {
         m_view.ShowWarning(row, batchtext::kUnreadableOutput + reason);
-        return;
+        return S_OK;
+    }
+    if (*written <= 0) {
+        ::unlink(destination.c_str());
+        m_view.ShowClipError(row, batchtext::kUnplayableOutput + reason);
+        return E_FAIL;
     }
     const std::string warning = ShortOutputWarning(*written, expected);
     if (!warning.empty()) m_view.ShowWarning(row, warning);
+    return S_OK;
 }
 
 void CBatchDriver::OnStop() {

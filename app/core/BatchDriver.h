@@ -29,6 +29,8 @@ inline constexpr const char* kWarning = " \xE2\x80\xA2 Warning: ";
 inline constexpr const char* kErrorLine = " \xE2\x80\xA2 Error: ";
 inline constexpr const char* kUnreadableOutput =
     "the output could not be read back to check its length: ";
+inline constexpr const char* kUnplayableOutput =
+    "the output holds nothing playable and was removed: ";
 
 // "Conversion - %d%%" and "Stopped - %d%%".
 std::string Converting(int percent);
@@ -89,6 +91,11 @@ public:
     // batchtext::kWarning + text.
     virtual void ShowWarning(int row, const std::string& text) {
         AddLogLine(batchtext::kWarning + text);
+    }
+    // Why row failed after its run had reported success (text without bullet); the row then
+    // shows "Error". The log gets batchtext::kErrorLine + text.
+    virtual void ShowClipError(int row, const std::string& text) {
+        AddLogLine(batchtext::kErrorLine + text);
     }
 };
 
@@ -163,8 +170,9 @@ private:
     void SeedSettings(ConversionSettings& settings, const CProjectItem* firstClip) const;
     // Returns false when the batch must end (an exception came out of the conversion).
     bool ConvertRow(int row, CProjectItem& clip, ConversionSettings& settings, HRESULT& result);
-    // Compares the written output's duration with the clip's media range; warns when short.
-    void VerifyOutput(int row, const CProjectItem& clip, const std::string& destination);
+    // Reads the written output back: S_OK when it plays (with a warning when it is shorter than
+    // the clip's media range), E_FAIL when it holds nothing playable (the file is removed).
+    HRESULT VerifyOutput(int row, const CProjectItem& clip, const std::string& destination);
 
     IBatchView& m_view;
     IClipConverter& m_converter;

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -40,9 +41,9 @@ std::string LibavText(int error) {
     return text;
 }
 
-// The container's duration of path as libav reads it (100-ns units); nullopt with the reason
-// when it cannot. A second opinion for files the framework's type finding does not recognise
-// (an audio-only disc MPEG starts with sectors of padding).
+// The container's duration of path as libav reads it (100-ns units): 0 when libav finds nothing
+// playable in it, nullopt when it ran out of time. A second opinion for files the framework's
+// type finding does not recognise (an audio-only disc MPEG starts with sectors of padding).
 std::optional<RefTime> LibavDuration(const std::string& path, std::string* reason) {
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) {
@@ -54,19 +55,19 @@ std::optional<RefTime> LibavDuration(const std::string& path, std::string* reaso
     raw->interrupt_callback.opaque = &deadline;
     // "file:" keeps a name with a colon from being taken for another protocol.
     int error = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, nullptr);
-    if (error < 0) {  // avformat_open_input has freed the context
-        *reason = LibavText(error);
+    FormatContextPtr context(error < 0 ? nullptr : raw);  // a failed open has freed it
+    if (error >= 0) error = avformat_find_stream_info(context.get(), nullptr);
+    if (error == AVERROR_EXIT) {
+        *reason = "it was not read within the time limit";
         return std::nullopt;
     }
-    FormatContextPtr context(raw);
-    error = avformat_find_stream_info(context.get(), nullptr);
     if (error < 0) {
         *reason = LibavText(error);
-        return std::nullopt;
+        return 0;
     }
-    if (context->duration == AV_NOPTS_VALUE || context->duration < 0) {
-        *reason = "the file has no duration";
-        return std::nullopt;
+    if (context->duration == AV_NOPTS_VALUE || context->duration <= 0) {
+        *reason = "it has no duration";
+        return 0;
     }
     return av_rescale(context->duration, kRefTimePerSecond, AV_TIME_BASE);
 }
@@ -90,31 +91,38 @@ HRESULT CheckOutputFolderWritable(const std::string& folder, std::string* reason
 }
 
 std::optional<RefTime> COutputProbe::WrittenDuration(const std::string& path, std::string* reason) {
+    // A file that is not there or cannot be opened says nothing about what was written.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (reason) *reason = std::strerror(errno);
+        return std::nullopt;
+    }
+    ::close(fd);
+    std::string why;
     const std::string previousError = MediaErrorText();
     CProjectItem written;
     written.SetPath(path);
     const std::size_t slash = path.find_last_of('/');
     written.SetName(slash == std::string::npos ? path : path.substr(slash + 1));
     std::optional<RefTime> duration;
-    std::string why;
     {
         // The same reader that measured the clip, so that both lengths are measured alike.
         CMediaGraph graph;
-        if (SUCCEEDED(graph.OpenClip(written)))
+        if (SUCCEEDED(graph.OpenClip(written)) && written.GetDuration() > 0)
             duration = written.GetDuration();
         else
-            why = graph.RenderErrorText().empty() ? "the file could not be opened"
-                                                  : graph.RenderErrorText();
+            why = graph.RenderErrorText();
     }
     if (!duration) {
         std::string libavWhy;
         duration = LibavDuration(path, &libavWhy);
-        if (!duration && reason) *reason = why;
+        why = why.empty() ? libavWhy : why + "; " + libavWhy;
     }
     if (previousError.empty())
         ClearMediaErrorText();
     else
         SetMediaErrorText(previousError);
+    if ((!duration || *duration <= 0) && reason) *reason = why;
     return duration;
 }
 

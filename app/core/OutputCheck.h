@@ -20,15 +20,17 @@ HRESULT CheckOutputFolderWritable(const std::string& folder, std::string* reason
 class IOutputReader {
 public:
     virtual ~IOutputReader() = default;
-    // The playing time of the file at path in 100-ns units; nullopt when it cannot be read, with
-    // the reason in reason.
+    // The playing time of the file at path in 100-ns units. 0 when the file was read and holds
+    // nothing playable; nullopt when it could not be read (missing, unreadable, time limit).
+    // Both failures leave their reason in reason.
     virtual std::optional<RefTime> WrittenDuration(const std::string& path,
                                                    std::string* reason) = 0;
 };
 
 // The engine's own file opener (the clip probe's pipeline), bounded by its open time-out and
-// duration wait (CMediaGraph::kOpenTimeoutMs + kDurationWaitMs). Leaves the media error text of
-// the thread as it found it: a check after a good run is not a failure of the next clip.
+// duration wait (CMediaGraph::kOpenTimeoutMs + kDurationWaitMs); what it cannot read is given
+// to libav (bounded by 5 s) before it is called unplayable. Leaves the media error text of the
+// thread as it found it: a check after a good run is not a failure of the next clip.
 class COutputProbe : public IOutputReader {
 public:
     std::optional<RefTime> WrittenDuration(const std::string& path, std::string* reason) override;

@@ -131,25 +131,53 @@ TEST_F(OutputVerificationTest, AShortOutputIsCompleteWithAWarningNamingWhatIsMis
     EXPECT_TRUE(view.warnings.empty());
 }
 
-TEST_F(OutputVerificationTest, AnUnreadableOutputIsReportedAndAFailedRunIsNotChecked) {
+// A run that reports success over a file with headers and no media (a source with next to
+// nothing decodable) has converted nothing: the clip fails with the reason and the file goes.
+TEST_F(OutputVerificationTest, AnOutputWithNothingPlayableFailsTheClipAndIsRemoved) {
     const QString garbage = m_temp.path() + "/garbage.bin";
     QFile file(garbage);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, '\x5a'));
     file.close();
 
-    EXPECT_EQ(Convert(garbage, 2 * kSecond), S_OK);
-    EXPECT_EQ(view.status[0], "Complete");
-    ASSERT_EQ(view.warnings.size(), 1u);
-    EXPECT_EQ(
-        view.warnings[0].second.rfind("the output could not be read back to check its length: ", 0),
-        0u)
-        << view.warnings[0].second;
-
-    converter.result = E_FAIL;
     EXPECT_EQ(Convert(garbage, 2 * kSecond), E_FAIL);
     EXPECT_EQ(view.status[0], "Error");
     EXPECT_TRUE(view.warnings.empty());
+    ASSERT_EQ(view.log.size(), 3u);
+    EXPECT_EQ(view.log[2].rfind(
+                  " \xE2\x80\xA2 Error: the output holds nothing playable and was removed: ", 0),
+              0u)
+        << view.log[2];
+    EXPECT_FALSE(QFile::exists(m_temp.path() + "/source_1411kbps-44kHz-Stereo.wav"));
+
+    // A failed run is not read back.
+    converter.result = E_FAIL;
+    EXPECT_EQ(Convert(garbage, 2 * kSecond), E_FAIL);
+    EXPECT_EQ(view.status[0], "Error");
+    EXPECT_EQ(view.log.size(), 2u);
+}
+
+// An output that cannot be read at all (gone, or no answer in time) says nothing about the run:
+// the clip stays "Complete", with a warning that it could not be checked.
+TEST_F(OutputVerificationTest, AnOutputThatCannotBeReadIsCompleteWithAWarning) {
+    struct Vanishing : IOutputReader {
+        std::optional<RefTime> WrittenDuration(const std::string& path,
+                                               std::string* reason) override {
+            QFile::remove(QString::fromStdString(path));
+            return COutputProbe().WrittenDuration(path, reason);
+        }
+    } reader;
+    const QString oneSecond = testmedia::MakeClip(testmedia::Kind::WavPcm, m_temp.path(), 1.0);
+    converter.written = oneSecond;
+    clip.SetMediaStop(kSecond);
+    CBatchDriver driver(view, converter);
+    driver.SetOutputReader(&reader);
+    Dialog dialog;
+    EXPECT_EQ(driver.Convert({&clip}, dialog), S_OK);
+    EXPECT_EQ(view.status[0], "Complete");
+    ASSERT_EQ(view.warnings.size(), 1u);
+    EXPECT_EQ(view.warnings[0].second,
+              "the output could not be read back to check its length: No such file or directory");
 }
 
 TEST(OutputFolderCheckTest, AWritableFolderPassesAndKeepsNothingAMissingOneFailsWithItsReason) {
