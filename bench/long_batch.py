@@ -8,10 +8,11 @@ being made): growth is measured on the quiet floor, the least count over the 20 
 20 against the least count over the last 20 clips.
 
 With --leaks the run uses GStreamer's leaks tracer: the live objects are listed after clip
---leak-from and again after clip --leak-to (SIGUSR1; the tracer answers on a thread of its own)
-and counted per type. A type whose count grows by at least half the clips in between is a
-per-clip leak. (The tracer's SIGUSR2 checkpoints list every object created since the last one,
-freed or not, so they cannot tell a leak from ordinary traffic.)
+--leak-from, halfway and after clip --leak-to (SIGUSR1; the tracer answers on a thread of its
+own) and counted per type. A type whose count grows in both halves by at least half the clips
+of each is a per-clip leak; the clip that is starting when a listing is taken adds its own
+objects to that listing only. (The tracer's SIGUSR2 checkpoints list every object created since
+the last one, freed or not, so they cannot tell a leak from ordinary traffic.)
 
   bench/long_batch.py --cli build/bin/kestrine-cli [--clips 200] [--format avi|wav|mpeg]
 """
@@ -102,6 +103,7 @@ def main():
         proc = subprocess.Popen([args.cli] + FORMATS[args.format] + ["--out", out, "--"] + files,
                                 stdout=subprocess.PIPE, stderr=stderr, env=env, text=True)
         samples = {}
+        leak_marks = (args.leak_from, (args.leak_from + args.leak_to) // 2, args.leak_to)
         done = 0
         statuses = collections.Counter()
         for line in proc.stdout:
@@ -114,7 +116,7 @@ def main():
                 samples[done] = sample(proc.pid)
             except FileNotFoundError:
                 break
-            if args.leaks and done in (args.leak_from, args.leak_to):
+            if args.leaks and done in leak_marks:
                 proc.send_signal(signal.SIGUSR1)
         code = proc.wait()
         elapsed = time.monotonic() - started
@@ -146,7 +148,6 @@ def main():
             ok = ok and growth <= 30 and fd_growth <= 0 and thread_growth <= 1
         if args.leaks:
             stderr.close()
-            between = args.leak_to - args.leak_from
             listings = []
             with open(leak_log, errors="replace") as f:
                 for line in f:
@@ -157,16 +158,19 @@ def main():
                                   r"description=\(string\)(.*?), ref-count=", line)
                     if m and listings:
                         listings[-1][(m.group(1), framework_cache(m.group(1), m.group(2)))] += 1
-            if len(listings) < 2:
-                print("leaks tracer: the two listings of live objects were not found")
-                listings = [collections.Counter(), collections.Counter()]
-            first, second = listings[0], listings[1]
-            more = {k: second[k] - first[k] for k in second if second[k] > first[k]}
-            print(f"leaks tracer, live objects after clip {args.leak_from}: {sum(first.values())}, "
-                  f"after clip {args.leak_to}: {sum(second.values())}")
+            if len(listings) < 3:
+                print("leaks tracer: the three listings of live objects were not found")
+                listings = [collections.Counter()] * 3
+            first, middle, last = listings[:3]
+            more = {k: last[k] - first[k] for k in last if last[k] > first[k]}
+            print(f"leaks tracer, live objects after clips {', '.join(map(str, leak_marks))}: "
+                  f"{', '.join(str(sum(c.values())) for c in (first, middle, last))}")
             growing = False
-            for (kind, cache), n in sorted(more.items(), key=lambda kv: -kv[1])[:20]:
-                grows = n >= max(1, between // 2)
+            for key, n in sorted(more.items(), key=lambda kv: -kv[1])[:20]:
+                kind, cache = key
+                grows = all(after[key] - before[key] >= max(1, (b - a) // 2)
+                            for (before, a), (after, b) in (((first, leak_marks[0]), (middle, leak_marks[1])),
+                                                            ((middle, leak_marks[1]), (last, leak_marks[2]))))
                 growing = growing or (grows and not cache)
                 note = f"  ({cache})" if cache else "  <- grows with the clips" if grows else ""
                 print(f"  {n:+5d} {kind}{note}")

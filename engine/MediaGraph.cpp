@@ -4,8 +4,13 @@
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <system_error>
 
 #include "MediaFramework.h"
 #include "ProjectItem.h"
@@ -69,6 +74,87 @@ GstCapsPtr FindSinkCaps(GstElement* pipeline, const char* mediaType) {
 }
 
 }  // namespace
+
+// Errors that a decoding bin keeps off the pipeline's bus. decodebin holds back the errors of an
+// element while it brings that element up, so that it can try another one when that fails; an
+// element that fails on its own streaming thread during that window (a demultiplexer that finds
+// the file ending inside its header) loses its error for good, and the pipeline then waits for
+// a preroll that never comes. The decoding bins' child buses get a handler that notes such an
+// error before the bin sees it; an error whose element is still in the pipeline a moment later
+// was not part of a retry and stands.
+//
+// Shared by the handlers (streaming threads) and the graph (user-interface thread); guarded by
+// its mutex. The element is held weakly: a strong reference would keep the element's bus, and
+// so the handler and this record, alive in a cycle.
+struct CMediaGraph::HeldErrors {
+    std::mutex lock;
+    std::string text;
+    HRESULT hr = S_OK;
+    gint64 heldAtUs = 0;  // monotonic time of the first held error; 0 for none
+    GWeakRef source;
+
+    HeldErrors() { g_weak_ref_init(&source, nullptr); }
+    ~HeldErrors() { g_weak_ref_clear(&source); }
+    HeldErrors(const HeldErrors&) = delete;
+    HeldErrors& operator=(const HeldErrors&) = delete;
+
+    void Note(GstMessage* message) {
+        GError* raw = nullptr;
+        gst_message_parse_error(message, &raw, nullptr);
+        GErrorPtr error(raw);
+        std::lock_guard<std::mutex> guard(lock);
+        if (heldAtUs) return;  // the first error is the cause; the rest follow from it
+        text = error && error->message ? error->message : "Internal error";
+        hr = ResultForError(error.get());
+        heldAtUs = g_get_monotonic_time();
+        g_weak_ref_set(&source, GST_MESSAGE_SRC(message));
+    }
+
+    // The held error when it was held at least graceMs ago and its element is still inside the
+    // pipeline (decodebin removes an element that it gave up on).
+    bool Standing(GstElement* pipeline, int graceMs, std::string* errorText, HRESULT* result) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!heldAtUs || g_get_monotonic_time() - heldAtUs < gint64(graceMs) * 1000) return false;
+        std::unique_ptr<GObject, GObjectUnref> element(static_cast<GObject*>(g_weak_ref_get(&source)));
+        if (!element || !GST_IS_OBJECT(element.get()) ||
+            !gst_object_has_as_ancestor(GST_OBJECT(element.get()), GST_OBJECT(pipeline)))
+            return false;
+        *errorText = text;
+        *result = hr;
+        return true;
+    }
+
+    // What a decoding bin's child bus calls for every message of the bin's children.
+    struct Hook {
+        GstBin* bin;  // not referenced, like the bin's own handler: the bus lives inside the bin
+        std::shared_ptr<HeldErrors> errors;
+    };
+
+    static GstBusSyncReply OnChildMessage(GstBus*, GstMessage* message, gpointer data) {
+        auto* hook = static_cast<Hook*>(data);
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) hook->errors->Note(message);
+        if (GstBinClass* klass = GST_BIN_GET_CLASS(hook->bin); klass->handle_message)
+            klass->handle_message(hook->bin, message);  // takes the message
+        else
+            gst_message_unref(message);
+        return GST_BUS_DROP;
+    }
+
+    // Any thread that adds an element below the pipeline. A decoding bin is hooked as it is
+    // added, before it has children that could post on its bus.
+    static void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (!factory || std::strcmp(GST_OBJECT_NAME(factory), "decodebin") != 0) return;
+        GstBus* bus = GST_BIN(element)->child_bus;
+        if (!bus) return;
+        auto* errors = static_cast<std::shared_ptr<HeldErrors>*>(data);
+        // A bus refuses a second handler while one is set: the bin's own is replaced by one
+        // that hands every message to the bin in the same way.
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_bus_set_sync_handler(bus, OnChildMessage, new Hook{GST_BIN(element), *errors},
+                                 [](gpointer hook) { delete static_cast<Hook*>(hook); });
+    }
+};
 
 CMediaGraph::CMediaGraph() {
     if (FAILED(InitMediaFramework())) return;
@@ -145,8 +231,8 @@ HRESULT CMediaGraph::WaitForStateChange(GstElement* pipeline, GstBus* bus, int t
     if (!pipeline || !bus) return E_POINTER;
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
     for (;;) {
-        const gint64 left = deadline - g_get_monotonic_time();
-        if (left < 0) return E_ABORT;
+        // A time limit that has passed still looks at what is already waiting on the bus.
+        const gint64 left = std::max<gint64>(0, deadline - g_get_monotonic_time());
         GstMessagePtr message(gst_bus_timed_pop_filtered(
             bus, static_cast<GstClockTime>(left) * GST_USECOND,
             static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR)));
@@ -187,6 +273,14 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
         *errorText = uriError && uriError->message ? uriError->message : "Invalid file name.";
         return E_INVALIDARG;
     }
+    // An empty file has nothing to find a type in; the decoder would fail on it in one of
+    // several ways, some of them only at the time limit.
+    std::error_code sizeError;
+    if (std::filesystem::is_regular_file(path, sizeError) && std::filesystem::file_size(path, sizeError) == 0 &&
+        !sizeError) {
+        *errorText = "The file is empty.";
+        return VFW_E_INVALID_FILE_FORMAT;
+    }
     GstElement* decoder = gst_element_factory_make("uridecodebin", kDecoderName);
     if (!decoder) {
         *errorText = "No element \"uridecodebin\" is installed.";
@@ -194,6 +288,14 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
     }
     g_object_set(decoder, "uri", uri.get(), nullptr);
     g_signal_connect(decoder, "pad-added", G_CALLBACK(OnDecodedPad), m_graph.get());
+    if (!m_heldErrors) {
+        m_heldErrors = std::make_shared<HeldErrors>();
+        // The signal's data is a shared handle of its own, released with the connection.
+        g_signal_connect_data(m_graph.get(), "deep-element-added", G_CALLBACK(HeldErrors::OnElementAdded),
+                              new std::shared_ptr<HeldErrors>(m_heldErrors),
+                              [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<HeldErrors>*>(data); },
+                              GConnectFlags(0));
+    }
     gst_bin_add(GST_BIN(m_graph.get()), decoder);
 
     HRESULT hr;
@@ -206,7 +308,19 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
             *errorText = "The file could not be opened.";
         }
     } else if (change == GST_STATE_CHANGE_ASYNC) {
-        hr = WaitForStateChange(m_graph.get(), m_events.get(), m_openTimeoutMs, errorText);
+        // In slices, so that an error the decoding bin held back ends the wait (see HeldErrors).
+        const gint64 deadline = g_get_monotonic_time() + gint64(m_openTimeoutMs) * 1000;
+        for (;;) {
+            const gint64 leftMs = (deadline - g_get_monotonic_time()) / 1000;
+            hr = WaitForStateChange(m_graph.get(), m_events.get(),
+                                    int(std::clamp<gint64>(leftMs, 0, kHeldErrorGraceMs)), errorText);
+            if (hr != E_ABORT) break;
+            if (m_heldErrors->Standing(m_graph.get(), kHeldErrorGraceMs, errorText, &hr)) {
+                SetMediaErrorText(*errorText);
+                break;
+            }
+            if (leftMs <= 0) break;
+        }
         if (hr == E_ABORT) {
             hr = E_FAIL;
             char text[96];

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "GstPtr.h"
@@ -124,7 +125,14 @@ protected:
     int m_openTimeoutMs = kOpenTimeoutMs;  // longest wait of OpenClip for the file to open
 
 private:
+    struct HeldErrors;
+    // How long an error that a decoding bin held back must stand before the open fails on it, ms.
+    static constexpr int kHeldErrorGraceMs = 300;
+
     // The pipeline's duration in nanoseconds, -1 when it has none (bounded wait).
     gint64 QueryDurationNs();
     HRESULT RenderFile(const std::string& path, std::string* errorText);
+
+    // Errors held back by the decoding bins of an opened file (shared with their bus handlers).
+    std::shared_ptr<HeldErrors> m_heldErrors;
 };

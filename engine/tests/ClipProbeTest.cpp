@@ -202,6 +202,23 @@ TEST(ClipProbe, DamagedMediaIsRejectedOrReadSanely) {
     }
 }
 
+// A file cut short before the demultiplexer has its header is refused for what is wrong with it,
+// not because the probe's time limit ran out while nothing more would ever come.
+TEST(ClipProbe, TruncatedAviIsRefusedForItsDamageNotForTime) {
+    QTemporaryDir dir;
+    const QByteArray bytes = ReadAll(testmedia::MakeClip(Kind::AviMjpegPcm, dir.path(), 1.0));
+    ASSERT_GT(bytes.size(), 4096);
+    // 0 and 4 bytes; inside the RIFF header, the header list and the first stream header.
+    for (int size : {0, 4, 12, 28, 100, 600, 2000}) {
+        const std::string name = "cut" + std::to_string(size) + ".avi";
+        WriteBytes(dir.path() + "/" + QString::fromStdString(name), bytes.left(size));
+        const Probed p = ProbeFile(dir.path() + "/" + QString::fromStdString(name));
+        ExpectRejected(p, name.c_str());
+        EXPECT_EQ(p.error.find("within"), std::string::npos) << p.error;
+        if (size == 0) EXPECT_EQ(p.error, "The file is empty. File: " + name);
+    }
+}
+
 TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
     QTemporaryDir dir;
     // Two audio streams: 8 kHz stereo first, 22.05 kHz mono last.
