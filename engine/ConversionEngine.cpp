@@ -87,6 +87,10 @@ HRESULT CConversionEngine::AddGroup(MediaKind kind, std::int32_t secondTrack) {
     GESTrack* created = kind == MediaKind::Video ? GES_TRACK(ges_video_track_new()) : GES_TRACK(ges_audio_track_new());
     if (!created) return E_OUTOFMEMORY;
     TrackPtr group(GES_TRACK(gst_object_ref_sink(created)));
+    // Every clip gets a timeline of its own and sits on the first track, so there is never
+    // anything to mix: without a mixer the decoded frames and samples pass straight through
+    // instead of being composited into fresh buffers, which costs a fifth of a DVD conversion.
+    ges_track_set_mixing(group.get(), FALSE);
     if (!ges_timeline_add_track(m_timeline.get(), group.get())) return E_FAIL;
     HRESULT hr = S_OK;
     LayerPtr track(NewTrack(&hr));
