@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 
+#include "GstIteration.h"
 #include "ProjectItem.h"
 #include "StreamCoding.h"
 
@@ -10,24 +11,7 @@ namespace {
 
 // Runs fn for every pad the iterator yields until fn returns false.
 void ForEachPad(GstIterator* it, const std::function<bool(GstPad*)>& fn) {
-    GValue item = G_VALUE_INIT;
-    bool done = false;
-    while (!done) {
-        switch (gst_iterator_next(it, &item)) {
-            case GST_ITERATOR_OK:
-                if (!fn(GST_PAD(g_value_get_object(&item)))) done = true;
-                g_value_reset(&item);
-                break;
-            case GST_ITERATOR_RESYNC:
-                gst_iterator_resync(it);
-                break;
-            default:
-                done = true;
-                break;
-        }
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
+    ForEachObject(it, [&](gpointer pad) { return fn(GST_PAD(pad)); });
 }
 
 GstElementPtr ParentOf(GstPad* pad) {

@@ -159,6 +159,10 @@ private:
     // Links src to sink through a queue and a converter of the medium (passthrough when the
     // formats agree), the way the platform inserts converters between filters.
     HRESULT Connect(GstPad* src, GstPad* sink, MediaKind kind, GstCaps* filter = nullptr);
+    // The borrowed audio encoder between audioPin and consumer, followed by the "Audio Format"
+    // caps filter that SetEncoderFormat fills; consumerName names the consumer in the refusal.
+    HRESULT ConnectAudioEncoder(GstPad* audioPin, GstElement* audioEncoder, GstElement* consumer,
+                                const std::string& consumerName);
     // Adds an element that the engine does not own; it is removed again after the run.
     HRESULT AddBorrowed(GstElement* element, const char* name);
     void RemoveBorrowed();

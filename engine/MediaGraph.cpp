@@ -12,6 +12,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "GstIteration.h"
 #include "MediaFramework.h"
 #include "ProjectItem.h"
 
@@ -44,32 +45,15 @@ void OnDecodedPad(GstElement*, GstPad* pad, gpointer pipeline) {
 GstCapsPtr FindSinkCaps(GstElement* pipeline, const char* mediaType) {
     if (!pipeline || !GST_IS_BIN(pipeline)) return {};
     GstCapsPtr found;
-    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(pipeline));
-    GValue item = G_VALUE_INIT;
-    bool done = false;
-    while (!done && !found) {
-        switch (gst_iterator_next(it, &item)) {
-            case GST_ITERATOR_OK: {
-                auto* element = GST_ELEMENT(g_value_get_object(&item));
-                GstPadPtr pad(gst_element_get_static_pad(element, "sink"));
-                GstCapsPtr caps(pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
-                if (caps && gst_caps_get_size(caps.get()) > 0 &&
-                    gst_structure_has_name(gst_caps_get_structure(caps.get(), 0), mediaType)) {
-                    found = std::move(caps);
-                }
-                g_value_reset(&item);
-                break;
-            }
-            case GST_ITERATOR_RESYNC:
-                gst_iterator_resync(it);
-                break;
-            default:
-                done = true;
-                break;
+    ForEachObject(gst_bin_iterate_sinks(GST_BIN(pipeline)), [&](gpointer element) {
+        GstPadPtr pad(gst_element_get_static_pad(GST_ELEMENT(element), "sink"));
+        GstCapsPtr caps(pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
+        if (caps && gst_caps_get_size(caps.get()) > 0 &&
+            gst_structure_has_name(gst_caps_get_structure(caps.get(), 0), mediaType)) {
+            found = std::move(caps);
         }
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
+        return !found;
+    });
     return found;
 }
 

@@ -131,6 +131,23 @@ void CConversionEngine::RemoveBorrowed() {
     m_borrowed.clear();
 }
 
+HRESULT CConversionEngine::ConnectAudioEncoder(GstPad* audioPin, GstElement* audioEncoder, GstElement* consumer,
+                                               const std::string& consumerName) {
+    HRESULT hr = AddBorrowed(audioEncoder, "Audio Compressor");
+    if (FAILED(hr)) return hr;
+    GstPadPtr encoderIn(gst_element_get_static_pad(audioEncoder, "sink"));
+    hr = Connect(audioPin, encoderIn.get(), MediaKind::Audio);
+    if (FAILED(hr)) return hr;
+    GstElement* format = MakeElement("capsfilter", "Audio Format");
+    if (!format || !AddToGraph(format)) return E_FAIL;
+    m_audioFormatFilter.reset(GST_ELEMENT(gst_object_ref(format)));
+    if (!gst_element_link(audioEncoder, format) || !gst_element_link(format, consumer)) {
+        SetMediaErrorText(consumerName + " does not take the output of " + ElementName(audioEncoder));
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    return S_OK;
+}
+
 HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr* audioPin, bool hold) {
     if (!videoPin || !audioPin) return E_POINTER;
     if (!m_graph) return E_UNEXPECTED;
@@ -288,18 +305,8 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
     }
     if (audioPin) {
         if (audioEncoder) {
-            hr = AddBorrowed(audioEncoder, "Audio Compressor");
+            hr = ConnectAudioEncoder(audioPin, audioEncoder, mux, "The AVI multiplexer");
             if (FAILED(hr)) return hr;
-            GstPadPtr encoderIn(gst_element_get_static_pad(audioEncoder, "sink"));
-            hr = Connect(audioPin, encoderIn.get(), MediaKind::Audio);
-            if (FAILED(hr)) return hr;
-            GstElement* format = MakeElement("capsfilter", "Audio Format");
-            if (!format || !AddToGraph(format)) return E_FAIL;
-            m_audioFormatFilter.reset(GST_ELEMENT(gst_object_ref(format)));
-            if (!gst_element_link(audioEncoder, format) || !gst_element_link(format, mux)) {
-                SetMediaErrorText("The AVI multiplexer does not take the output of " + ElementName(audioEncoder));
-                return VFW_E_TYPE_NOT_ACCEPTED;
-            }
         } else {
             GstPadPtr muxIn(gst_element_request_pad_simple(mux, "audio_%u"));
             GstCapsPtr pcm(m_audioFormat ? timeline::AudioCaps(*m_audioFormat) : nullptr);
@@ -354,18 +361,7 @@ HRESULT CConversionEngine::WriteWav(const std::string& destination, GstElement* 
         GstPadPtr writerIn(gst_element_get_static_pad(wavWriter, "sink"));
         if (!writerIn) return VFW_E_NOT_CONNECTED;
         if (audioEncoder) {
-            hr = AddBorrowed(audioEncoder, "Audio Compressor");
-            if (FAILED(hr)) return hr;
-            GstPadPtr encoderIn(gst_element_get_static_pad(audioEncoder, "sink"));
-            hr = Connect(audioPin, encoderIn.get(), MediaKind::Audio);
-            if (FAILED(hr)) return hr;
-            GstElement* format = MakeElement("capsfilter", "Audio Format");
-            if (!format || !AddToGraph(format)) return E_FAIL;
-            m_audioFormatFilter.reset(GST_ELEMENT(gst_object_ref(format)));
-            if (!gst_element_link(audioEncoder, format) || !gst_element_link(format, wavWriter)) {
-                SetMediaErrorText(ElementName(wavWriter) + " does not take the output of " + ElementName(audioEncoder));
-                return VFW_E_TYPE_NOT_ACCEPTED;
-            }
+            hr = ConnectAudioEncoder(audioPin, audioEncoder, wavWriter, ElementName(wavWriter));
         } else {
             hr = Connect(audioPin, writerIn.get(), MediaKind::Audio);
         }

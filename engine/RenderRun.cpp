@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ConversionEngine.h"
+#include "GstIteration.h"
 #include "WrittenTime.h"
 
 using timeline::ReferenceTime;
@@ -248,14 +249,10 @@ HRESULT CConversionEngine::QueryWrittenTime(GstElement* sink, ReferenceTime* pos
 
 void CConversionEngine::WatchSink(GstElement* sink) {
     m_written = std::make_unique<CWrittenTime>();
-    GstIterator* it = gst_element_iterate_sink_pads(sink);
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        m_written->Watch(GST_PAD(g_value_get_object(&item)));
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
+    ForEachObject(gst_element_iterate_sink_pads(sink), [&](gpointer pad) {
+        m_written->Watch(GST_PAD(pad));
+        return true;
+    });
 }
 
 HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
