@@ -3,6 +3,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -336,12 +337,19 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
             producedBuffers = m_produced->Buffers();
             lastProduced = Clock::now();
         }
-        // Some inputs deliver all their data but never end their stream: once every group has
-        // reached the end and nothing has moved for a second, end the streams here.
-        if (!endedStalledStreams && m_produced && ElapsedMs(lastProduced) > 1000 && ElapsedMs(lastWrite) > 1000 &&
-            !m_produced->AllEnded() && m_produced->AllReached(durationNs > 250 * GST_MSECOND ? durationNs - 250 * GST_MSECOND : 0)) {
-            EndStalledStreams();
-            endedStalledStreams = true;
+        // Some inputs deliver all their data but never end their stream (the editing services
+        // do this with WAV and AU files): once every group has produced the whole clip and
+        // nothing has moved for a moment, end the streams here. A group that stopped a little
+        // short of the end (rounding to whole buffers) gets a second's grace first.
+        if (!endedStalledStreams && m_produced && !m_produced->AllEnded()) {
+            const std::int64_t quietMs = std::min(ElapsedMs(lastProduced), ElapsedMs(lastWrite));
+            const GstClockTime nearEnd = durationNs > 250 * GST_MSECOND ? durationNs - 250 * GST_MSECOND : 0;
+            const GstClockTime wholeClip = durationNs > GST_MSECOND ? durationNs - GST_MSECOND : 0;
+            if ((quietMs > 200 && m_produced->AllReached(wholeClip)) ||
+                (quietMs > 1000 && m_produced->AllReached(nearEnd))) {
+                EndStalledStreams();
+                endedStalledStreams = true;
+            }
         }
         if (ElapsedMs(lastWrite) > kStallLimitMs) {
             SetMediaErrorText("The conversion stalled: nothing was written for " + std::to_string(kStallLimitMs / 1000) +
