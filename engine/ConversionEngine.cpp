@@ -88,9 +88,11 @@ HRESULT CConversionEngine::AddGroup(MediaKind kind, std::int32_t secondTrack) {
     if (!created) return E_OUTOFMEMORY;
     TrackPtr group(GES_TRACK(gst_object_ref_sink(created)));
     // Every clip gets a timeline of its own and sits on the first track, so there is never
-    // anything to mix: without a mixer the decoded frames and samples pass straight through
-    // instead of being composited into fresh buffers, which costs a fifth of a DVD conversion.
-    ges_track_set_mixing(group.get(), FALSE);
+    // anything to mix: without a compositor the decoded frames pass straight through instead of
+    // being copied into fresh buffers, which costs a fifth of a DVD conversion. The audio mixer
+    // stays: it is cheap, and it is what ends the stream of a damaged file whose sound stops
+    // before its stated length (without it such a run waits for samples that never come).
+    if (kind == MediaKind::Video) ges_track_set_mixing(group.get(), FALSE);
     if (!ges_timeline_add_track(m_timeline.get(), group.get())) return E_FAIL;
     HRESULT hr = S_OK;
     LayerPtr track(NewTrack(&hr));

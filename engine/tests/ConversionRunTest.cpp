@@ -122,6 +122,41 @@ TEST_F(ConversionRun, PlanarYuvEncoderGetsYuvFramesOfTheChosenSize) {
     EXPECT_TRUE(testmedia::DecodesCleanly(dest));
 }
 
+// A file whose data stops halfway through its stated length (a download cut short) converts
+// what it has, in every output kind; the run must not wait for the missing half until the stall
+// limit fails it.
+TEST_F(ConversionRun, FileCutShortConvertsWhatItHas) {
+    const QString made = Clip(Kind::Wmv, 3.0);
+    const QString source = Out("cut.wmv");
+    {
+        QFile in(made), out(source);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(in.readAll().left(in.size() / 2));
+    }
+    // The clip as the probe saw the whole file: its header still claims 3 s of both media.
+    CProjectItem clip = ClipFor(made);
+    ASSERT_TRUE(clip.GetHasVideo() && clip.GetHasAudio());
+    clip.SetPath(source.toStdString());
+    const struct {
+        OutputFormat format;
+        const char* name;
+    } cases[] = {{WavMp3, "cut.wav"}, {Avi, "cut.avi"}, {Mpeg, "cut.mpg"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConversionSettings settings = SettingsFor(c.format, "160", "120", "10");
+        if (c.format == Mpeg) {
+            settings = SettingsFor(Mpeg, "352", "288", "25");
+            settings.mpegEncoder = Make("kestrinempegwriter");  // preset 0: MPEG-1
+            ASSERT_TRUE(settings.mpegEncoder);
+        }
+        ASSERT_EQ(m_host.ConvertClip(Out(c.name).toStdString(), clip, settings), S_OK) << MediaErrorText();
+        const auto p = testmedia::Probe(Out(c.name));
+        EXPECT_TRUE(p.ok);
+        EXPECT_GT(p.duration, 0.5);
+    }
+}
+
 TEST_F(ConversionRun, AudioOnlyClipsGiveAudioOnlyAviEvenWhenTheInputNeverEnds) {
     // The .au reader of this framework never ends its stream; the run must still complete.
     for (Kind kind : {Kind::Mp3, Kind::Au}) {
