@@ -223,38 +223,11 @@ TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
     QTemporaryDir dir;
     // Two audio streams: 8 kHz stereo first, 22.05 kHz mono last.
     const QString twoTracks = dir.path() + "/two.avi";
-    ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v",
-                                               "error",
-                                               "-y",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc=size=160x120:rate=10",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "sine=sample_rate=8000",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "sine=sample_rate=22050",
-                                               "-map",
-                                               "0",
-                                               "-map",
-                                               "1",
-                                               "-map",
-                                               "2",
-                                               "-t",
-                                               "1",
-                                               "-c:v",
-                                               "mjpeg",
-                                               "-c:a",
-                                               "pcm_s16le",
-                                               "-ac:a:0",
-                                               "2",
-                                               "-ac:a:1",
-                                               "1",
-                                               twoTracks}),
+    ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=10", "-f",
+                                    "lavfi", "-i", "sine=sample_rate=8000", "-f", "lavfi", "-i",
+                                    "sine=sample_rate=22050", "-map", "0", "-map", "1", "-map", "2",
+                                    "-t", "1", "-c:v", "mjpeg", "-c:a", "pcm_s16le", "-ac:a:0", "2",
+                                    "-ac:a:1", "1", twoTracks}),
               0);
     Probed p = ProbeFile(twoTracks);
     ASSERT_EQ(p.hr, S_OK) << p.error;
@@ -264,26 +237,9 @@ TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
 
     // DVD LPCM names itself and leaves the audio format alone.
     const QString lpcm = dir.path() + "/lpcm.vob";
-    ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v",
-                                               "error",
-                                               "-y",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc=size=352x288:rate=25",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "sine=sample_rate=48000",
-                                               "-t",
-                                               "1",
-                                               "-c:v",
-                                               "mpeg2video",
-                                               "-c:a",
-                                               "pcm_s16be",
-                                               "-f",
-                                               "vob",
-                                               lpcm}),
+    ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=352x288:rate=25", "-f",
+                                    "lavfi", "-i", "sine=sample_rate=48000", "-t", "1", "-c:v",
+                                    "mpeg2video", "-c:a", "pcm_s16be", "-f", "vob", lpcm}),
               0);
     p = ProbeFile(lpcm);
     ASSERT_EQ(p.hr, S_OK) << p.error;
@@ -297,9 +253,8 @@ TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
     for (auto [codec, text] :
          {std::pair{"adpcm_ms", "ADPCM"}, std::pair{"adpcm_ima_wav", "IMA ADPCM"}}) {
         const QString wav = dir.path() + "/" + codec + ".wav";
-        ASSERT_EQ(testmedia::RunProgram(
-                      "ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=sample_rate=22050",
-                                 "-t", "1", "-c:a", codec, wav}),
+        ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "sine=sample_rate=22050", "-t", "1",
+                                        "-c:a", codec, wav}),
                   0);
         p = ProbeFile(wav);
         ASSERT_EQ(p.hr, S_OK) << p.error;

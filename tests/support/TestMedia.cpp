@@ -84,16 +84,20 @@ int RunProgram(const QString& program, const QStringList& args, QString* output,
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
+int RunFfmpeg(const QStringList& args) {
+    return RunProgram("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
+}
+
 QString MakeClip(Kind kind, const QString& folder, double seconds) {
     const Recipe r = RecipeFor(kind);
     const QString path = QString("%1/%2_%3s.%4").arg(folder, r.name).arg(seconds).arg(r.ext);
     if (QFileInfo::exists(path)) return path;
-    QStringList args{"-hide_banner", "-loglevel", "error", "-y"};
+    QStringList args;
     const QString length = QString::number(seconds);
     if (r.video) args << "-f" << "lavfi" << "-t" << length << "-i" << r.videoSource;
     if (r.audio) args << "-f" << "lavfi" << "-t" << length << "-i" << r.audioSource;
     args << r.args << path;
-    return RunProgram("ffmpeg", args) == 0 ? path : QString();
+    return RunFfmpeg(args) == 0 ? path : QString();
 }
 
 ProbeResult Probe(const QString& path) {

@@ -30,6 +30,9 @@ QString MakeClip(Kind kind, const QString& folder, double seconds = 2.0);
 int RunProgram(const QString& program, const QStringList& args, QString* output = nullptr,
                int timeoutMs = 60000);
 
+// Runs ffmpeg quietly (errors only), overwriting its output; returns its exit code.
+int RunFfmpeg(const QStringList& args);
+
 // Facts about a written file, read by ffprobe (the independent checker).
 struct ProbeResult {
     bool ok = false;            // ffprobe could read the file

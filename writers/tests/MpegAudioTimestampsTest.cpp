@@ -136,28 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
 // carries the very same AC-3 bytes.
 TEST_F(MpegAudioTimestampsTest, MendingDvdPacksKeepsTheAudioAndFixesTheTimestamps) {
     const QString path = m_dir.filePath("split.mpg");
-    ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v",
-                                               "error",
-                                               "-y",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc=size=176x144:rate=25",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "sine=frequency=330:sample_rate=48000",
-                                               "-t",
-                                               "3",
-                                               "-target",
-                                               "pal-dvd",
-                                               "-s",
-                                               "176x144",
-                                               "-b:v",
-                                               "300k",
-                                               "-b:a",
-                                               "160k",
-                                               path}),
+    ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-f",
+                                    "lavfi", "-i", "sine=frequency=330:sample_rate=48000", "-t",
+                                    "3", "-target", "pal-dvd", "-s", "176x144", "-b:v", "300k",
+                                    "-b:a", "160k", path}),
               0);
     const QByteArray before = ReadAll(path);
     ASSERT_FALSE(testmedia::DecodesCleanly(path)) << "the clip no longer splits a frame header";
@@ -180,9 +162,8 @@ TEST_F(MpegAudioTimestampsTest, MendingDvdPacksKeepsTheAudioAndFixesTheTimestamp
 // be opened is an error.
 TEST_F(MpegAudioTimestampsTest, MendingLeavesOtherFilesUntouched) {
     const QString vcd = m_dir.filePath("vcd.mpg");
-    ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                               "sine=frequency=330:sample_rate=44100", "-t", "2",
-                                               "-c:a", "mp2", "-f", "vob", vcd}),
+    ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100",
+                                    "-t", "2", "-c:a", "mp2", "-f", "vob", vcd}),
               0);
     const QString junk = m_dir.filePath("junk.mpg");
     {
