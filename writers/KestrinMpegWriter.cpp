@@ -3,6 +3,8 @@
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
+#include <memory>
+#include <new>
 #include <string>
 
 #include "DvdAudioPacking.h"
@@ -93,23 +95,49 @@ struct _KestrinMpegWriter {
     GCond cond;       // signalled whenever an input's progress, EOS or the flushing flag change
     gchar* location;  // properties, guarded by the object lock
     gint preset;
-    WriterState* state;
+    // The run's state (placement-constructed in init, destroyed in finalize: GObject memory).
+    std::unique_ptr<WriterState> state;
 };
 
-G_DEFINE_TYPE(KestrinMpegWriter, kestrin_mpeg_writer, GST_TYPE_ELEMENT)
+GType kestrin_mpeg_writer_preset_get_type() {
+    static gsize type = 0;
+    static const GEnumValue kValues[] = {{kPresetMpeg1, "MPEG-1 at the input's size", "mpeg1"},
+                                         {kPresetVcdPal, "VCD PAL", "vcd-pal"},
+                                         {kPresetMpeg2, "MPEG-2 at the input's size", "mpeg2"},
+                                         {kPresetSvcdPal, "SVCD PAL", "svcd-pal"},
+                                         {kPresetDvdPal, "DVD PAL", "dvd-pal"},
+                                         {kPresetVcdNtsc, "VCD NTSC", "vcd-ntsc"},
+                                         {kPresetSvcdNtsc, "SVCD NTSC", "svcd-ntsc"},
+                                         {kPresetDvdNtsc, "DVD NTSC", "dvd-ntsc"},
+                                         {0, nullptr, nullptr}};
+    if (g_once_init_enter(&type))
+        g_once_init_leave(&type, g_enum_register_static("KestrinMpegWriterPreset", kValues));
+    return type;
+}
+
+G_DEFINE_TYPE_WITH_CODE(KestrinMpegWriter, kestrin_mpeg_writer, GST_TYPE_ELEMENT,
+                        GST_DEBUG_CATEGORY_INIT(kestrin_mpeg_writer_debug, "kestrinempegwriter", 0,
+                                                "MPEG Writer Filter"))
 GST_ELEMENT_REGISTER_DEFINE(kestrinempegwriter, "kestrinempegwriter", GST_RANK_NONE,
                             KESTRIN_TYPE_MPEG_WRITER)
 
 namespace {
 
-int InputIndex(KestrinMpegWriter* self, GstPad* pad) {
+int kestrin_mpeg_writer_input_index(KestrinMpegWriter* self, GstPad* pad) {
     return pad == self->pads[kVideo] ? kVideo : kAudio;
 }
 
 // Posts the error found under the lock (lock not held), then lets the other input report its
 // own failure: upstream elements answer GST_FLOW_ERROR with a generic "Internal data stream error",
 // which must not reach the bus before the writer's message.
-void PostError(KestrinMpegWriter* self, const PendingError& error) {
+void kestrin_mpeg_writer_post_error(KestrinMpegWriter* self, const PendingError& error) {
+    switch (error.kind) {
+        case PendingError::None:
+            return;
+        default:
+            GST_DEBUG_OBJECT(self, "failed: %s", error.text.c_str());
+            break;
+    }
     switch (error.kind) {
         case PendingError::None:
             return;
@@ -123,24 +151,23 @@ void PostError(KestrinMpegWriter* self, const PendingError& error) {
             GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("%s", error.text.c_str()), (nullptr));
             break;
     }
-    g_mutex_lock(&self->lock);
+    writer::CMutexLock lock(&self->lock);
     self->state->errorPosted = true;
     g_cond_broadcast(&self->cond);
-    g_mutex_unlock(&self->lock);
 }
 
 // The flow return of an input that finds the run failed (lock held): waits until the failure's
 // message has been posted.
-GstFlowReturn FailedFlow(KestrinMpegWriter* self) {
-    WriterState* s = self->state;
+GstFlowReturn kestrin_mpeg_writer_failed_flow(KestrinMpegWriter* self) {
+    WriterState* s = self->state.get();
     while (!s->errorPosted && !s->flushing) g_cond_wait(&self->cond, &self->lock);
     return GST_FLOW_ERROR;
 }
 
 // Must be called with the lock held.
-void Fail(KestrinMpegWriter* self, PendingError* pending, PendingError::Kind kind,
-          const std::string& text) {
-    WriterState* s = self->state;
+void kestrin_mpeg_writer_fail(KestrinMpegWriter* self, PendingError* pending,
+                              PendingError::Kind kind, const std::string& text) {
+    WriterState* s = self->state.get();
     s->failed = true;
     pending->kind = kind;
     pending->text = text;
@@ -148,32 +175,32 @@ void Fail(KestrinMpegWriter* self, PendingError* pending, PendingError::Kind kin
 }
 
 // Fails the run for a reason already reported (lock held): nothing more is posted.
-void FailPostedLocked(KestrinMpegWriter* self) {
+void kestrin_mpeg_writer_fail_posted_locked(KestrinMpegWriter* self) {
     self->state->failed = true;
     self->state->errorPosted = true;
     g_cond_broadcast(&self->cond);
 }
 
 // The same with the lock not held.
-void FailPosted(KestrinMpegWriter* self) {
-    g_mutex_lock(&self->lock);
-    FailPostedLocked(self);
-    g_mutex_unlock(&self->lock);
+void kestrin_mpeg_writer_fail_posted(KestrinMpegWriter* self) {
+    writer::CMutexLock lock(&self->lock);
+    kestrin_mpeg_writer_fail_posted_locked(self);
 }
 
-bool Decided(const InputState& in) {
+bool kestrin_mpeg_writer_decided(const InputState& in) {
     return !in.expected || in.configured || in.eos;
 }
 
 // Waits (lock held) until the other input has shown whether it takes part, then writes the file
 // header with the configured inputs, once. Returns GST_FLOW_OK to go on.
-GstFlowReturn WaitForHeader(KestrinMpegWriter* self, int index, PendingError* pending) {
-    WriterState* s = self->state;
+GstFlowReturn kestrin_mpeg_writer_wait_for_header(KestrinMpegWriter* self, int index,
+                                                  PendingError* pending) {
+    WriterState* s = self->state.get();
     const InputState& other = s->in[1 - index];
-    while (!s->flushing && !s->failed && !s->headerWritten && !Decided(other))
+    while (!s->flushing && !s->failed && !s->headerWritten && !kestrin_mpeg_writer_decided(other))
         g_cond_wait(&self->cond, &self->lock);
     if (s->flushing) return GST_FLOW_FLUSHING;
-    if (s->failed) return FailedFlow(self);
+    if (s->failed) return kestrin_mpeg_writer_failed_flow(self);
     if (s->headerWritten) return GST_FLOW_OK;
 
     std::string error;
@@ -184,7 +211,8 @@ GstFlowReturn WaitForHeader(KestrinMpegWriter* self, int index, PendingError* pe
         if (s->in[i].stream < 0) break;
     }
     if (!error.empty() || !s->mux.WriteHeader(&error)) {
-        Fail(self, pending, PendingError::Write, writer::WriteErrorText(s->location, error));
+        kestrin_mpeg_writer_fail(self, pending, PendingError::Write,
+                                 writer::WriteErrorText(s->location, error));
         return GST_FLOW_ERROR;
     }
     s->headerWritten = true;
@@ -195,8 +223,9 @@ GstFlowReturn WaitForHeader(KestrinMpegWriter* self, int index, PendingError* pe
 // Waits (lock held) while this input is more than kMaxLead ahead of the other, live one. An
 // input never waits before its first data, nor on an input that has made no progress for a
 // second (a stalled or jumping input must not stop the file).
-GstFlowReturn WaitForTurn(KestrinMpegWriter* self, int index, GstClockTime start) {
-    WriterState* s = self->state;
+GstFlowReturn kestrin_mpeg_writer_wait_for_turn(KestrinMpegWriter* self, int index,
+                                                GstClockTime start) {
+    WriterState* s = self->state.get();
     const InputState& me = s->in[index];
     const InputState& other = s->in[1 - index];
     auto ahead = [&] {
@@ -216,19 +245,20 @@ GstFlowReturn WaitForTurn(KestrinMpegWriter* self, int index, GstClockTime start
         }
     }
     if (s->flushing) return GST_FLOW_FLUSHING;
-    if (s->failed) return FailedFlow(self);
+    if (s->failed) return kestrin_mpeg_writer_failed_flow(self);
     return GST_FLOW_OK;
 }
 
 // Writes encoded packets of one input and records its progress (lock held).
-bool WritePackets(KestrinMpegWriter* self, int index, PacketList& packets, int64_t reachedNs,
-                  PendingError* pending) {
-    WriterState* s = self->state;
+bool kestrin_mpeg_writer_write_packets(KestrinMpegWriter* self, int index, PacketList& packets,
+                                       int64_t reachedNs, PendingError* pending) {
+    WriterState* s = self->state.get();
     AVCodecContext* ctx = index == kVideo ? s->video.Context() : s->audio.Context();
     std::string error;
     const size_t count = packets.size();
     if (!s->mux.Write(packets, s->in[index].stream, ctx->time_base, &error)) {
-        Fail(self, pending, PendingError::Write, writer::WriteErrorText(s->location, error));
+        kestrin_mpeg_writer_fail(self, pending, PendingError::Write,
+                                 writer::WriteErrorText(s->location, error));
         return false;
     }
     s->packetsWritten += count;
@@ -242,15 +272,15 @@ struct MappedFrame {
     GstVideoFrame frame;
 };
 
-void ReleaseMappedFrame(void* opaque, uint8_t*) {
+void kestrin_mpeg_writer_release_mapped_frame(void* opaque, uint8_t*) {
     auto* mapped = static_cast<MappedFrame*>(opaque);
     gst_video_frame_unmap(&mapped->frame);
     delete mapped;
 }
 
 // Encodes one video buffer (streaming thread, lock not held).
-bool EncodeVideo(WriterState* s, GstBuffer* buffer, GstClockTime start, GstClockTime end,
-                 PacketList& out, std::string* error) {
+bool kestrin_mpeg_writer_encode_video(WriterState* s, GstBuffer* buffer, GstClockTime start,
+                                      GstClockTime end, PacketList& out, std::string* error) {
     auto* mapped = new MappedFrame;
     if (!gst_video_frame_map(&mapped->frame, &s->videoInfo, buffer, GST_MAP_READ)) {
         delete mapped;
@@ -271,8 +301,9 @@ bool EncodeVideo(WriterState* s, GstBuffer* buffer, GstClockTime start, GstClock
         frame->data[p] = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, p));
         frame->linesize[p] = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, p);
     }
-    frame->buf[0] = av_buffer_create(frame->data[0], GST_VIDEO_FRAME_SIZE(&mapped->frame),
-                                     ReleaseMappedFrame, mapped, AV_BUFFER_FLAG_READONLY);
+    frame->buf[0] =
+        av_buffer_create(frame->data[0], GST_VIDEO_FRAME_SIZE(&mapped->frame),
+                         kestrin_mpeg_writer_release_mapped_frame, mapped, AV_BUFFER_FLAG_READONLY);
     if (!frame->buf[0]) {
         gst_video_frame_unmap(&mapped->frame);
         delete mapped;
@@ -287,10 +318,10 @@ bool EncodeVideo(WriterState* s, GstBuffer* buffer, GstClockTime start, GstClock
     return ok;
 }
 
-GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
+GstFlowReturn kestrin_mpeg_writer_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     auto* self = KESTRIN_MPEG_WRITER(parent);
-    const int index = InputIndex(self, pad);
-    WriterState* s = self->state;
+    const int index = kestrin_mpeg_writer_input_index(self, pad);
+    WriterState* s = self->state.get();
     InputState& in = s->in[index];
     PendingError pending;
 
@@ -307,29 +338,30 @@ GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
         end = start + gst_util_uint64_scale(frames, GST_SECOND, s->audioRate);
     }
 
-    g_mutex_lock(&self->lock);
+    writer::CMutexLock lock(&self->lock);
     GstFlowReturn flow = GST_FLOW_OK;
     if (s->flushing) {
         flow = GST_FLOW_FLUSHING;
     } else if (s->failed) {
-        flow = FailedFlow(self);
+        flow = kestrin_mpeg_writer_failed_flow(self);
     } else if (in.eos || s->finished) {
         flow = GST_FLOW_EOS;
     } else if (!in.configured) {
         // Upstream reports not-negotiated; the file must not be finished without this input.
-        FailPostedLocked(self);
+        GST_DEBUG_OBJECT(pad, "data before caps");
+        kestrin_mpeg_writer_fail_posted_locked(self);
         flow = GST_FLOW_NOT_NEGOTIATED;
     }
-    if (flow == GST_FLOW_OK) flow = WaitForHeader(self, index, &pending);
-    if (flow == GST_FLOW_OK) flow = WaitForTurn(self, index, start);
+    if (flow == GST_FLOW_OK) flow = kestrin_mpeg_writer_wait_for_header(self, index, &pending);
+    if (flow == GST_FLOW_OK) flow = kestrin_mpeg_writer_wait_for_turn(self, index, start);
     bool excluded = in.stream < 0;
     if (flow == GST_FLOW_OK && excluded && !in.lateWarned) {
         in.lateWarned = true;
         GST_WARNING_OBJECT(pad, "input started after the file header was written; ignored");
     }
-    g_mutex_unlock(&self->lock);
+    lock.Unlock();
     if (flow != GST_FLOW_OK || excluded) {
-        PostError(self, pending);
+        kestrin_mpeg_writer_post_error(self, pending);
         gst_buffer_unref(buffer);
         return flow;
     }
@@ -338,7 +370,7 @@ GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     std::string error;
     bool ok;
     if (index == kVideo) {
-        ok = EncodeVideo(s, buffer, start, end, packets, &error);
+        ok = kestrin_mpeg_writer_encode_video(s, buffer, start, end, packets, &error);
     } else {
         GstMapInfo map;
         ok = gst_buffer_map(buffer, &map, GST_MAP_READ);
@@ -355,31 +387,31 @@ GstFlowReturn Chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     gst_buffer_unref(buffer);
     int64_t reached = index == kVideo ? s->video.PositionNs() : s->audio.PositionNs();
 
-    g_mutex_lock(&self->lock);
+    lock.Lock();
     if (!ok) {
-        Fail(self, &pending, PendingError::Encode,
-             "Could not encode \"" + s->location + "\": " + error);
+        kestrin_mpeg_writer_fail(self, &pending, PendingError::Encode,
+                                 "Could not encode \"" + s->location + "\": " + error);
         flow = GST_FLOW_ERROR;
     } else if (s->failed) {
-        flow = FailedFlow(self);
-    } else if (!WritePackets(self, index, packets, reached, &pending)) {
+        flow = kestrin_mpeg_writer_failed_flow(self);
+    } else if (!kestrin_mpeg_writer_write_packets(self, index, packets, reached, &pending)) {
         flow = GST_FLOW_ERROR;
     }
-    g_mutex_unlock(&self->lock);
-    PostError(self, pending);
+    lock.Unlock();
+    kestrin_mpeg_writer_post_error(self, pending);
     return flow;
 }
 
 // Opens the input's encoder for its caps (streaming thread, lock not held).
-gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
-    WriterState* s = self->state;
+gboolean kestrin_mpeg_writer_set_caps(KestrinMpegWriter* self, int index, GstCaps* caps) {
+    WriterState* s = self->state.get();
     GstCaps* current = index == kVideo ? s->videoCaps : s->audioCaps;
     if (current) {
         if (gst_caps_is_equal(current, caps)) return TRUE;
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                           ("The input format of the MPEG writer cannot change while writing."),
                           ("%" GST_PTR_FORMAT " -> %" GST_PTR_FORMAT, current, caps));
-        FailPosted(self);
+        kestrin_mpeg_writer_fail_posted(self);
         return FALSE;
     }
     std::string error;
@@ -401,20 +433,21 @@ gboolean SetCaps(KestrinMpegWriter* self, int index, GstCaps* caps) {
         GST_ELEMENT_ERROR(self, STREAM, ENCODE,
                           ("Could not encode \"%s\": %s", s->location.c_str(), error.c_str()),
                           (nullptr));
-        FailPosted(self);
+        kestrin_mpeg_writer_fail_posted(self);
         return FALSE;
     }
     gst_caps_replace(index == kVideo ? &s->videoCaps : &s->audioCaps, caps);
-    g_mutex_lock(&self->lock);
+    GST_DEBUG_OBJECT(self, "%s input configured: %" GST_PTR_FORMAT,
+                     index == kVideo ? "video" : "audio", caps);
+    writer::CMutexLock lock(&self->lock);
     s->in[index].configured = true;
     s->in[index].expected = true;
     g_cond_broadcast(&self->cond);
-    g_mutex_unlock(&self->lock);
     return TRUE;
 }
 
 // Mends the audio packs of a finished DVD file (see DvdAudioPacking.h); the file is closed.
-bool MendAudioPacks(WriterState* s, std::string* error) {
+bool kestrin_mpeg_writer_mend_audio_packs(WriterState* s, std::string* error) {
     if (s->preset.audioCodec != AV_CODEC_ID_AC3 || s->preset.packetSize != 2048 ||
         s->in[kAudio].stream < 0)
         return true;
@@ -425,29 +458,27 @@ bool MendAudioPacks(WriterState* s, std::string* error) {
 
 // Ends one input: drains its encoder, and when every input has ended finishes the file and
 // posts EOS as a sink does (streaming thread, lock not held).
-gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
-    WriterState* s = self->state;
+gboolean kestrin_mpeg_writer_handle_eos(KestrinMpegWriter* self, int index, guint32 seqnum) {
+    WriterState* s = self->state.get();
     InputState& in = s->in[index];
     PendingError pending;
 
-    g_mutex_lock(&self->lock);
-    if (in.eos || s->flushing) {
-        g_mutex_unlock(&self->lock);
-        return TRUE;
-    }
-    if (in.configured && !s->failed && WaitForHeader(self, index, &pending) == GST_FLOW_OK &&
+    writer::CMutexLock lock(&self->lock);
+    if (in.eos || s->flushing) return TRUE;
+    if (in.configured && !s->failed &&
+        kestrin_mpeg_writer_wait_for_header(self, index, &pending) == GST_FLOW_OK &&
         in.stream >= 0) {
-        g_mutex_unlock(&self->lock);
+        lock.Unlock();
         PacketList packets;
         std::string error;
         bool ok =
             index == kVideo ? s->video.Flush(packets, &error) : s->audio.Flush(packets, &error);
-        g_mutex_lock(&self->lock);
+        lock.Lock();
         if (!ok)
-            Fail(self, &pending, PendingError::Encode,
-                 "Could not encode \"" + s->location + "\": " + error);
+            kestrin_mpeg_writer_fail(self, &pending, PendingError::Encode,
+                                     "Could not encode \"" + s->location + "\": " + error);
         else if (!s->failed && !s->flushing)
-            WritePackets(self, index, packets, -1, &pending);
+            kestrin_mpeg_writer_write_packets(self, index, packets, -1, &pending);
     }
     in.eos = true;
     g_cond_broadcast(&self->cond);
@@ -459,27 +490,30 @@ gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
         s->finished = true;
         // A file without a single coded frame would pass for a converted one.
         if (!s->headerWritten || s->packetsWritten == 0) {
-            Fail(self, &pending, PendingError::Format,
-                 writer::WriteErrorText(s->location, "no video or audio reached the writer"));
+            kestrin_mpeg_writer_fail(
+                self, &pending, PendingError::Format,
+                writer::WriteErrorText(s->location, "no video or audio reached the writer"));
         } else {
             // Every input has ended, so nothing else touches the file: the lock is released while
             // it is closed, mended and moved into place, and position queries are answered
             // meanwhile.
-            g_mutex_unlock(&self->lock);
+            lock.Unlock();
             std::string error;
-            bool ok = s->mux.Finish(&error) && MendAudioPacks(s, &error) && s->temp.Commit(&error);
-            g_mutex_lock(&self->lock);
+            bool ok = s->mux.Finish(&error) && kestrin_mpeg_writer_mend_audio_packs(s, &error) &&
+                      s->temp.Commit(&error);
+            lock.Lock();
             if (ok)
                 postEos = true;
             else
-                Fail(self, &pending, PendingError::Write,
-                     writer::WriteErrorText(s->location, error));
+                kestrin_mpeg_writer_fail(self, &pending, PendingError::Write,
+                                         writer::WriteErrorText(s->location, error));
         }
     }
-    g_mutex_unlock(&self->lock);
+    lock.Unlock();
 
-    PostError(self, pending);
+    kestrin_mpeg_writer_post_error(self, pending);
     if (postEos) {
+        GST_DEBUG_OBJECT(self, "finished %s", s->location.c_str());
         GstMessage* msg = gst_message_new_eos(GST_OBJECT(self));
         gst_message_set_seqnum(msg, seqnum);
         gst_element_post_message(GST_ELEMENT(self), msg);
@@ -487,16 +521,16 @@ gboolean HandleEos(KestrinMpegWriter* self, int index, guint32 seqnum) {
     return TRUE;
 }
 
-gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
+gboolean kestrin_mpeg_writer_sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
     auto* self = KESTRIN_MPEG_WRITER(parent);
-    const int index = InputIndex(self, pad);
-    WriterState* s = self->state;
+    const int index = kestrin_mpeg_writer_input_index(self, pad);
+    WriterState* s = self->state.get();
     gboolean result = TRUE;
     switch (GST_EVENT_TYPE(event)) {
         case GST_EVENT_CAPS: {
             GstCaps* caps;
             gst_event_parse_caps(event, &caps);
-            result = SetCaps(self, index, caps);
+            result = kestrin_mpeg_writer_set_caps(self, index, caps);
             break;
         }
         case GST_EVENT_SEGMENT: {
@@ -518,27 +552,27 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
             if (GST_CLOCK_TIME_IS_VALID(duration)) ts += duration;
             GstClockTime rt =
                 gst_segment_to_running_time(&s->in[index].segment, GST_FORMAT_TIME, ts);
-            g_mutex_lock(&self->lock);
+            writer::CMutexLock lock(&self->lock);
             if (GST_CLOCK_TIME_IS_VALID(rt)) s->in[index].position = rt;
             g_cond_broadcast(&self->cond);
-            g_mutex_unlock(&self->lock);
             break;
         }
         case GST_EVENT_EOS:
-            result = HandleEos(self, index, gst_event_get_seqnum(event));
+            result = kestrin_mpeg_writer_handle_eos(self, index, gst_event_get_seqnum(event));
             break;
-        case GST_EVENT_FLUSH_START:
-            g_mutex_lock(&self->lock);
+        case GST_EVENT_FLUSH_START: {
+            GST_DEBUG_OBJECT(pad, "flushing");
+            writer::CMutexLock lock(&self->lock);
             s->flushing = true;
             g_cond_broadcast(&self->cond);
-            g_mutex_unlock(&self->lock);
             break;
-        case GST_EVENT_FLUSH_STOP:
+        }
+        case GST_EVENT_FLUSH_STOP: {
             // A program stream cannot be rewritten: writing simply continues.
-            g_mutex_lock(&self->lock);
+            writer::CMutexLock lock(&self->lock);
             s->flushing = false;
-            g_mutex_unlock(&self->lock);
             break;
+        }
         default:
             break;
     }
@@ -548,10 +582,13 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
 
 // The caps an input takes under the current preset: disc targets fix the frame size and prefer
 // their frame rate and audio rate, so that upstream converters produce them.
-GstCaps* InputCaps(KestrinMpegWriter* self, int index) {
-    GST_OBJECT_LOCK(self);
-    const MpegPreset& preset = PresetForCode(self->preset);
-    GST_OBJECT_UNLOCK(self);
+GstCaps* kestrin_mpeg_writer_input_caps(KestrinMpegWriter* self, int index) {
+    int code;
+    {
+        writer::CObjectLock objectLock(self);
+        code = self->preset;
+    }
+    const MpegPreset& preset = PresetForCode(code);
     if (!preset.discTarget) return gst_caps_from_string(index == kVideo ? VIDEO_CAPS : AUDIO_CAPS);
     if (index == kVideo) {
         GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
@@ -570,14 +607,14 @@ GstCaps* InputCaps(KestrinMpegWriter* self, int index) {
     return gst_caps_merge(caps, gst_caps_from_string(AUDIO_CAPS));
 }
 
-gboolean SinkQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
+gboolean kestrin_mpeg_writer_sink_query(GstPad* pad, GstObject* parent, GstQuery* query) {
     auto* self = KESTRIN_MPEG_WRITER(parent);
-    const int index = InputIndex(self, pad);
+    const int index = kestrin_mpeg_writer_input_index(self, pad);
     switch (GST_QUERY_TYPE(query)) {
         case GST_QUERY_CAPS: {
             GstCaps* filter;
             gst_query_parse_caps(query, &filter);
-            GstCaps* caps = InputCaps(self, index);
+            GstCaps* caps = kestrin_mpeg_writer_input_caps(self, index);
             if (filter) {
                 GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
                 gst_caps_unref(caps);
@@ -590,7 +627,7 @@ gboolean SinkQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
         case GST_QUERY_ACCEPT_CAPS: {
             GstCaps* caps;
             gst_query_parse_accept_caps(query, &caps);
-            GstCaps* allowed = InputCaps(self, index);
+            GstCaps* allowed = kestrin_mpeg_writer_input_caps(self, index);
             gst_query_set_accept_caps_result(query, gst_caps_is_subset(caps, allowed));
             gst_caps_unref(allowed);
             return TRUE;
@@ -602,8 +639,8 @@ gboolean SinkQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
 
 // The media time written: the least position of the inputs still running (the file holds
 // everything up to there), or the greatest once all have ended.
-GstClockTime WrittenPosition(KestrinMpegWriter* self) {
-    g_mutex_lock(&self->lock);
+GstClockTime kestrin_mpeg_writer_written_position(KestrinMpegWriter* self) {
+    writer::CMutexLock lock(&self->lock);
     GstClockTime running = GST_CLOCK_TIME_NONE, ended = 0;
     bool any = false;
     for (const InputState& in : self->state->in) {
@@ -614,76 +651,92 @@ GstClockTime WrittenPosition(KestrinMpegWriter* self) {
         else
             running = GST_CLOCK_TIME_IS_VALID(running) ? MIN(running, in.position) : in.position;
     }
-    g_mutex_unlock(&self->lock);
     return !any ? 0 : GST_CLOCK_TIME_IS_VALID(running) ? running : ended;
 }
 
-gboolean ElementQuery(GstElement* element, GstQuery* query) {
+gboolean kestrin_mpeg_writer_query(GstElement* element, GstQuery* query) {
     auto* self = KESTRIN_MPEG_WRITER(element);
     if (GST_QUERY_TYPE(query) != GST_QUERY_POSITION)
         return GST_ELEMENT_CLASS(kestrin_mpeg_writer_parent_class)->query(element, query);
-    return writer::AnswerPositionQuery(query, [self] { return WrittenPosition(self); });
+    return writer::AnswerPositionQuery(
+        query, [self] { return kestrin_mpeg_writer_written_position(self); });
 }
 
 // Replaces the run's state; the old one's destructor removes an unfinished temporary file.
 // Called only while no streaming thread runs; the lock keeps position queries out.
-void ResetState(KestrinMpegWriter* self) {
-    g_mutex_lock(&self->lock);
-    WriterState* old = self->state;
-    self->state = new WriterState;
-    g_mutex_unlock(&self->lock);
-    delete old;
+void kestrin_mpeg_writer_reset_state(KestrinMpegWriter* self) {
+    auto fresh = std::make_unique<WriterState>();
+    {
+        writer::CMutexLock lock(&self->lock);
+        self->state.swap(fresh);
+    }
 }
 
 // READY->PAUSED: opens the temporary output and resets the run.
-gboolean Start(KestrinMpegWriter* self) {
-    GST_OBJECT_LOCK(self);
-    std::string location = self->location ? self->location : "";
-    int presetCode = self->preset;
-    GST_OBJECT_UNLOCK(self);
+gboolean kestrin_mpeg_writer_start(KestrinMpegWriter* self) {
+    std::string location;
+    int presetCode;
+    {
+        writer::CObjectLock objectLock(self);
+        location = self->location ? self->location : "";
+        presetCode = self->preset;
+    }
 
-    ResetState(self);
-    WriterState* s = self->state;
+    kestrin_mpeg_writer_reset_state(self);
+    WriterState* s = self->state.get();
     s->preset = PresetForCode(presetCode);
     s->location = location;
     auto openMux = [s](const std::string& path, std::string* error) {
         return s->mux.Open(s->preset, path, error);
     };
-    if (!writer::OpenTempOutput(GST_ELEMENT(self), location, &s->temp, openMux)) return FALSE;
+    if (!writer::OpenTempOutput(GST_ELEMENT(self), location, &s->temp, openMux)) {
+        GST_DEBUG_OBJECT(self, "cannot open an output for \"%s\"", location.c_str());
+        return FALSE;
+    }
     for (int i : {kVideo, kAudio}) {
         gst_segment_init(&s->in[i].segment, GST_FORMAT_TIME);
         s->in[i].expected = gst_pad_is_linked(self->pads[i]);
     }
-    g_mutex_lock(&self->lock);
+    GST_DEBUG_OBJECT(self, "writing \"%s\" with preset %d, video %s, audio %s", location.c_str(),
+                     presetCode, s->in[kVideo].expected ? "linked" : "unlinked",
+                     s->in[kAudio].expected ? "linked" : "unlinked");
+    writer::CMutexLock lock(&self->lock);
     s->flushing = false;
-    g_mutex_unlock(&self->lock);
     return TRUE;
 }
 
-GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
+GstStateChangeReturn kestrin_mpeg_writer_change_state(GstElement* element,
+                                                      GstStateChange transition) {
     auto* self = KESTRIN_MPEG_WRITER(element);
-    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !Start(self))
+    GST_DEBUG_OBJECT(self, "%s", gst_state_change_get_name(transition));
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !kestrin_mpeg_writer_start(self))
         return GST_STATE_CHANGE_FAILURE;
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
         // Wake waiting streaming threads before the parent deactivates the pads, which takes
         // their stream locks.
-        g_mutex_lock(&self->lock);
+        writer::CMutexLock lock(&self->lock);
         self->state->flushing = true;
         g_cond_broadcast(&self->cond);
-        g_mutex_unlock(&self->lock);
     }
     GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(kestrin_mpeg_writer_parent_class)->change_state(element, transition);
+    if (ret == GST_STATE_CHANGE_FAILURE) {
+        GST_DEBUG_OBJECT(self, "%s failed", gst_state_change_get_name(transition));
+        // A run opened for nothing: its temporary file goes.
+        if (transition == GST_STATE_CHANGE_READY_TO_PAUSED) kestrin_mpeg_writer_reset_state(self);
+        return ret;
+    }
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
         // The streaming threads are gone: an unfinished file is removed, the destination kept.
-        ResetState(self);
+        kestrin_mpeg_writer_reset_state(self);
     }
     return ret;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+void kestrin_mpeg_writer_set_property(GObject* object, guint id, const GValue* value,
+                                      GParamSpec* pspec) {
     auto* self = KESTRIN_MPEG_WRITER(object);
-    GST_OBJECT_LOCK(self);
+    writer::CObjectLock objectLock(self);
     bool running = GST_STATE(self) > GST_STATE_READY;
     switch (id) {
         case PROP_LOCATION:
@@ -693,33 +746,31 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
             if (running)
                 g_warning("kestrinempegwriter: preset cannot change while writing");
             else
-                self->preset = g_value_get_int(value);
+                self->preset = g_value_get_enum(value);
             break;
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
-    GST_OBJECT_UNLOCK(self);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+void kestrin_mpeg_writer_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     auto* self = KESTRIN_MPEG_WRITER(object);
-    GST_OBJECT_LOCK(self);
+    writer::CObjectLock objectLock(self);
     switch (id) {
         case PROP_LOCATION:
             g_value_set_string(value, self->location);
             break;
         case PROP_PRESET:
-            g_value_set_int(value, self->preset);
+            g_value_set_enum(value, self->preset);
             break;
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
-    GST_OBJECT_UNLOCK(self);
 }
 
-void Finalize(GObject* object) {
+void kestrin_mpeg_writer_finalize(GObject* object) {
     auto* self = KESTRIN_MPEG_WRITER(object);
-    delete self->state;
+    self->state.~unique_ptr();
     g_free(self->location);
     g_mutex_clear(&self->lock);
     g_cond_clear(&self->cond);
@@ -731,18 +782,16 @@ void Finalize(GObject* object) {
 static void kestrin_mpeg_writer_class_init(KestrinMpegWriterClass* klass) {
     GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
     GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
-    gobject_class->set_property = SetProperty;
-    gobject_class->get_property = GetProperty;
-    gobject_class->finalize = Finalize;
+    gobject_class->set_property = kestrin_mpeg_writer_set_property;
+    gobject_class->get_property = kestrin_mpeg_writer_get_property;
+    gobject_class->finalize = kestrin_mpeg_writer_finalize;
 
     writer::InstallLocationProperty(gobject_class, PROP_LOCATION, "Path of the MPEG file to write");
     g_object_class_install_property(
         gobject_class, PROP_PRESET,
-        g_param_spec_int(
-            "preset", "Preset",
-            "0 MPEG-1, 1 VCD PAL, 2 MPEG-2, 3 SVCD PAL, 4 DVD PAL, 5 VCD NTSC, "
-            "6 SVCD NTSC, 7 DVD NTSC",
-            0, 7, kDefaultPreset,
+        g_param_spec_enum(
+            "preset", "Preset", "The target: generic MPEG-1 or MPEG-2, or a disc format",
+            KESTRIN_TYPE_MPEG_WRITER_PRESET, kDefaultPreset,
             GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
 
     gst_element_class_add_static_pad_template(element_class, &video_template);
@@ -751,26 +800,23 @@ static void kestrin_mpeg_writer_class_init(KestrinMpegWriterClass* klass) {
         element_class, "MPEG Writer Filter", "Sink/File/Encoder/Muxer",
         "Encodes video and audio and writes an MPEG-1/MPEG-2 program stream (VCD, SVCD, DVD)",
         "Brontwell");
-    element_class->change_state = ChangeState;
-    element_class->query = ElementQuery;
-
-    GST_DEBUG_CATEGORY_INIT(kestrin_mpeg_writer_debug, "kestrinempegwriter", 0,
-                            "MPEG Writer Filter");
+    element_class->change_state = kestrin_mpeg_writer_change_state;
+    element_class->query = kestrin_mpeg_writer_query;
 }
 
 static void kestrin_mpeg_writer_init(KestrinMpegWriter* self) {
     g_mutex_init(&self->lock);
     g_cond_init(&self->cond);
     self->preset = kDefaultPreset;
-    self->state = new WriterState;
+    new (&self->state) std::unique_ptr<WriterState>(std::make_unique<WriterState>());
     GstStaticPadTemplate* templates[2] = {&video_template, &audio_template};
     for (int i : {kVideo, kAudio}) {
         GstPadTemplate* templ = gst_static_pad_template_get(templates[i]);
         self->pads[i] = gst_pad_new_from_template(templ, templates[i]->name_template);
         gst_object_unref(templ);
-        gst_pad_set_chain_function(self->pads[i], Chain);
-        gst_pad_set_event_function(self->pads[i], SinkEvent);
-        gst_pad_set_query_function(self->pads[i], SinkQuery);
+        gst_pad_set_chain_function(self->pads[i], kestrin_mpeg_writer_chain);
+        gst_pad_set_event_function(self->pads[i], kestrin_mpeg_writer_sink_event);
+        gst_pad_set_query_function(self->pads[i], kestrin_mpeg_writer_sink_query);
         gst_element_add_pad(GST_ELEMENT(self), self->pads[i]);
     }
     // A sink for the bin: the pipeline's EOS waits for this element's EOS message.

@@ -14,7 +14,8 @@ G_BEGIN_DECLS
 // A pad that is not linked when the element goes to PAUSED, or that ends (EOS) without data,
 // leaves a file with the other stream only.
 //
-// Properties (set in NULL or READY): `location`, the file to write; `preset` 0-7:
+// Properties (set in NULL or READY): `location`, the file to write; `preset`, an enumeration
+// (KestrinMpegWriterPreset) whose values keep the codes 0-7:
 //   0 MPEG-1 (input size, nearest legal MPEG rate, MP2), 1 VCD PAL, 2 MPEG-2 (as 0, MPEG-2
 //   video in an MPEG-2 program stream), 3 SVCD PAL, 4 DVD PAL, 5 VCD NTSC, 6 SVCD NTSC,
 //   7 DVD NTSC, with the disc targets' frame size and rate, GOP (15 PAL, 18 NTSC), bit rates,
@@ -32,6 +33,9 @@ G_BEGIN_DECLS
 // still running, or the end once all have ended.
 #define KESTRIN_TYPE_MPEG_WRITER (kestrin_mpeg_writer_get_type())
 G_DECLARE_FINAL_TYPE(KestrinMpegWriter, kestrin_mpeg_writer, KESTRIN, MPEG_WRITER, GstElement)
+
+#define KESTRIN_TYPE_MPEG_WRITER_PRESET (kestrin_mpeg_writer_preset_get_type())
+GType kestrin_mpeg_writer_preset_get_type(void);
 
 GST_ELEMENT_REGISTER_DECLARE(kestrinempegwriter);
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "TempOutput.h"
@@ -32,82 +33,100 @@ enum class Mode { Unknown, Wave, Mp3 };
 
 constexpr size_t kFileBuffer = 256 * 1024;
 
+// The state of one run, used by the streaming thread (and by start/stop, when it is not running).
+struct WavRun {
+    CTempOutput temp;
+    FILE* file = nullptr;  // the temporary file, open from start to the end of the run
+    std::string destination;
+    Mode mode = Mode::Unknown;
+    WavFormat format;
+    uint64_t dataBytes = 0;     // wave data written (Wave mode)
+    uint64_t bytesWritten = 0;  // media bytes written in either mode
+    bool failed = false;        // an error was posted: this file must never be committed
+
+    WavRun() = default;
+    WavRun(const WavRun&) = delete;
+    WavRun& operator=(const WavRun&) = delete;
+    ~WavRun() { Close(); }
+
+    void Close() {
+        if (file) std::fclose(file);
+        file = nullptr;
+    }
+};
+
 }  // namespace
 
 struct _KestrinWavWriter {
     GstBaseSink parent;
     gchar* location;        // property, guarded by the object lock
     GstClockTime position;  // running time written, guarded by the object lock
-
-    // Streaming thread (and start/stop, when it is not running).
-    CTempOutput* temp;
-    FILE* file;
-    std::string* destination;
-    Mode mode;
-    WavFormat format;
-    uint64_t dataBytes;     // wave data written (Wave mode)
-    uint64_t bytesWritten;  // media bytes written in either mode
-    bool failed;            // an error was posted: this file must never be committed
+    // Placement-constructed in init and destroyed in finalize (GObject memory).
+    WavRun run;
 };
 
-G_DEFINE_TYPE(KestrinWavWriter, kestrin_wav_writer, GST_TYPE_BASE_SINK)
+G_DEFINE_TYPE_WITH_CODE(KestrinWavWriter, kestrin_wav_writer, GST_TYPE_BASE_SINK,
+                        GST_DEBUG_CATEGORY_INIT(kestrin_wav_writer_debug, "kestrinwavwriter", 0,
+                                                "WAV Writer Filter"))
 GST_ELEMENT_REGISTER_DEFINE(kestrinwavwriter, "kestrinwavwriter", GST_RANK_NONE,
                             KESTRIN_TYPE_WAV_WRITER)
 
 namespace {
 
-void PostWriteError(KestrinWavWriter* self, int code) {
-    self->failed = true;
-    GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                      ("%s", writer::WriteErrorText(*self->destination, g_strerror(code)).c_str()),
-                      (nullptr));
+void kestrin_wav_writer_post_write_error(KestrinWavWriter* self, int code) {
+    GST_DEBUG_OBJECT(self, "write failed: %s", g_strerror(code));
+    self->run.failed = true;
+    GST_ELEMENT_ERROR(
+        self, RESOURCE, WRITE,
+        ("%s", writer::WriteErrorText(self->run.destination, g_strerror(code)).c_str()), (nullptr));
 }
 
-bool WriteAll(KestrinWavWriter* self, const void* data, size_t size) {
-    if (size && std::fwrite(data, 1, size, self->file) != size) {
-        PostWriteError(self, errno ? errno : EIO);
+bool kestrin_wav_writer_write_all(KestrinWavWriter* self, const void* data, size_t size) {
+    if (size && std::fwrite(data, 1, size, self->run.file) != size) {
+        kestrin_wav_writer_post_write_error(self, errno ? errno : EIO);
         return false;
     }
     return true;
 }
 
-void CloseFile(KestrinWavWriter* self) {
-    if (self->file) std::fclose(self->file);
-    self->file = nullptr;
-}
-
-gboolean Start(GstBaseSink* sink) {
+gboolean kestrin_wav_writer_start(GstBaseSink* sink) {
     auto* self = KESTRIN_WAV_WRITER(sink);
-    GST_OBJECT_LOCK(self);
-    *self->destination = self->location ? self->location : "";
-    self->position = 0;
-    GST_OBJECT_UNLOCK(self);
-    self->mode = Mode::Unknown;
-    self->dataBytes = 0;
-    self->bytesWritten = 0;
-    self->failed = false;
+    {
+        writer::CObjectLock objectLock(self);
+        self->run.destination = self->location ? self->location : "";
+        self->position = 0;
+    }
+    GST_DEBUG_OBJECT(self, "writing \"%s\"", self->run.destination.c_str());
+    self->run.mode = Mode::Unknown;
+    self->run.dataBytes = 0;
+    self->run.bytesWritten = 0;
+    self->run.failed = false;
     auto openFile = [self](const std::string& path, std::string* error) {
-        self->file = std::fopen(path.c_str(), "wb");
-        if (!self->file) *error = g_strerror(errno);
-        return self->file != nullptr;
+        self->run.file = std::fopen(path.c_str(), "wb");
+        if (!self->run.file) *error = g_strerror(errno);
+        return self->run.file != nullptr;
     };
-    if (!writer::OpenTempOutput(GST_ELEMENT(self), *self->destination, self->temp, openFile))
+    if (!writer::OpenTempOutput(GST_ELEMENT(self), self->run.destination, &self->run.temp,
+                                openFile)) {
+        GST_DEBUG_OBJECT(self, "cannot open an output");
         return FALSE;
-    std::setvbuf(self->file, nullptr, _IOFBF, kFileBuffer);
+    }
+    std::setvbuf(self->run.file, nullptr, _IOFBF, kFileBuffer);
     return TRUE;
 }
 
 // Any run that did not finish leaves nothing behind: the temporary file goes, the destination
 // stays as it was.
-gboolean Stop(GstBaseSink* sink) {
+gboolean kestrin_wav_writer_stop(GstBaseSink* sink) {
     auto* self = KESTRIN_WAV_WRITER(sink);
-    CloseFile(self);
-    self->temp->Discard();
-    self->mode = Mode::Unknown;
+    GST_DEBUG_OBJECT(self, "stopped%s", self->run.temp.Active() ? ", output discarded" : "");
+    self->run.Close();
+    self->run.temp.Discard();
+    self->run.mode = Mode::Unknown;
     return TRUE;
 }
 
-bool FormatFromCaps(GstCaps* caps, Mode* mode, WavFormat* format) {
+bool kestrin_wav_writer_format_from_caps(GstCaps* caps, Mode* mode, WavFormat* format) {
     GstStructure* st = gst_caps_get_structure(caps, 0);
     const gchar* name = gst_structure_get_name(st);
     if (g_str_equal(name, "audio/mpeg")) {
@@ -136,58 +155,58 @@ bool FormatFromCaps(GstCaps* caps, Mode* mode, WavFormat* format) {
     return true;
 }
 
-gboolean SetCaps(GstBaseSink* sink, GstCaps* caps) {
+gboolean kestrin_wav_writer_set_caps(GstBaseSink* sink, GstCaps* caps) {
     auto* self = KESTRIN_WAV_WRITER(sink);
     Mode mode = Mode::Unknown;
     WavFormat format;
-    if (!FormatFromCaps(caps, &mode, &format)) return FALSE;
-    if (self->mode != Mode::Unknown) {
+    if (!kestrin_wav_writer_format_from_caps(caps, &mode, &format)) return FALSE;
+    if (self->run.mode != Mode::Unknown) {
         // The header is written: only the same format may continue the file.
-        bool same = mode == self->mode &&
-                    (mode == Mode::Mp3 || (format.formatTag == self->format.formatTag &&
-                                           format.channels == self->format.channels &&
-                                           format.sampleRate == self->format.sampleRate &&
-                                           format.bitsPerSample == self->format.bitsPerSample));
+        bool same = mode == self->run.mode &&
+                    (mode == Mode::Mp3 || (format.formatTag == self->run.format.formatTag &&
+                                           format.channels == self->run.format.channels &&
+                                           format.sampleRate == self->run.format.sampleRate &&
+                                           format.bitsPerSample == self->run.format.bitsPerSample));
         if (!same) {
-            self->failed = true;
+            self->run.failed = true;
             GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                               ("The audio format cannot change while a file is written."),
                               ("%" GST_PTR_FORMAT, caps));
         }
         return same;
     }
-    self->mode = mode;
-    self->format = format;
+    self->run.mode = mode;
+    self->run.format = format;
     if (mode == Mode::Wave) {
         std::vector<uint8_t> header = BuildWavHeader(format, 0);
-        return WriteAll(self, header.data(), header.size());
+        return kestrin_wav_writer_write_all(self, header.data(), header.size());
     }
     return TRUE;
 }
 
-GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
+GstFlowReturn kestrin_wav_writer_render(GstBaseSink* sink, GstBuffer* buffer) {
     auto* self = KESTRIN_WAV_WRITER(sink);
-    if (self->mode == Mode::Unknown) return GST_FLOW_NOT_NEGOTIATED;
+    if (self->run.mode == Mode::Unknown) return GST_FLOW_NOT_NEGOTIATED;
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        self->failed = true;
+        self->run.failed = true;
         GST_ELEMENT_ERROR(self, STREAM, FAILED, ("Could not read an audio buffer."), (nullptr));
         return GST_FLOW_ERROR;
     }
-    if (self->mode == Mode::Wave && self->dataBytes + map.size > kMaxWavDataBytes) {
+    if (self->run.mode == Mode::Wave && self->run.dataBytes + map.size > kMaxWavDataBytes) {
         gst_buffer_unmap(buffer, &map);
-        self->failed = true;
+        self->run.failed = true;
         GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
                           ("Could not write \"%s\": a WAV file cannot hold more than 4 GB.",
-                           self->destination->c_str()),
+                           self->run.destination.c_str()),
                           (nullptr));
         return GST_FLOW_ERROR;
     }
-    bool ok = WriteAll(self, map.data, map.size);
+    bool ok = kestrin_wav_writer_write_all(self, map.data, map.size);
     gst_buffer_unmap(buffer, &map);
     if (!ok) return GST_FLOW_ERROR;
-    if (self->mode == Mode::Wave) self->dataBytes += map.size;
-    self->bytesWritten += map.size;
+    if (self->run.mode == Mode::Wave) self->run.dataBytes += map.size;
+    self->run.bytesWritten += map.size;
 
     // The media time written: the end of this buffer in running time, else (untimed PCM)
     // counted from the bytes.
@@ -197,68 +216,68 @@ GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
         GstClockTime end = GST_BUFFER_PTS(buffer);
         if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
             end += GST_BUFFER_DURATION(buffer);
-        } else if (self->mode == Mode::Wave && self->format.blockAlign) {
-            end += gst_util_uint64_scale(map.size / self->format.blockAlign, GST_SECOND,
-                                         self->format.sampleRate);
+        } else if (self->run.mode == Mode::Wave && self->run.format.blockAlign) {
+            end += gst_util_uint64_scale(map.size / self->run.format.blockAlign, GST_SECOND,
+                                         self->run.format.sampleRate);
         }
         reached = gst_segment_to_running_time(segment, GST_FORMAT_TIME, end);
-    } else if (self->mode == Mode::Wave && self->format.blockAlign) {
-        reached = gst_util_uint64_scale(self->dataBytes / self->format.blockAlign, GST_SECOND,
-                                        self->format.sampleRate);
+    } else if (self->run.mode == Mode::Wave && self->run.format.blockAlign) {
+        reached = gst_util_uint64_scale(self->run.dataBytes / self->run.format.blockAlign,
+                                        GST_SECOND, self->run.format.sampleRate);
     }
     if (GST_CLOCK_TIME_IS_VALID(reached)) {
-        GST_OBJECT_LOCK(self);
+        writer::CObjectLock objectLock(self);
         self->position = MAX(self->position, reached);
-        GST_OBJECT_UNLOCK(self);
     }
     return GST_FLOW_OK;
 }
 
 // Completes the file and moves it onto the destination. Posts the error and returns false on
-// failure; the temporary file is then removed by Stop.
-bool Finish(KestrinWavWriter* self) {
+// failure; the temporary file is then removed by kestrin_wav_writer_stop.
+bool kestrin_wav_writer_finish(KestrinWavWriter* self) {
     // Upstream sends EOS after a failed write too: that file is incomplete.
-    if (self->failed) return false;
+    if (self->run.failed) return false;
     // An empty file would pass for a converted one: a stream without audio is a failure.
-    if (self->mode == Mode::Unknown || self->bytesWritten == 0) {
+    if (self->run.mode == Mode::Unknown || self->run.bytesWritten == 0) {
         GST_ELEMENT_ERROR(
             self, STREAM, FORMAT,
             ("%s",
-             writer::WriteErrorText(*self->destination, "no audio reached the writer.").c_str()),
+             writer::WriteErrorText(self->run.destination, "no audio reached the writer.").c_str()),
             (nullptr));
         return false;
     }
-    if (self->mode == Mode::Wave) {
+    if (self->run.mode == Mode::Wave) {
         static const uint8_t kPad = 0;
-        if ((self->dataBytes & 1) && !WriteAll(self, &kPad, 1)) return false;
-        std::vector<uint8_t> header = BuildWavHeader(self->format, self->dataBytes);
-        if (std::fseek(self->file, 0, SEEK_SET) != 0) {
-            PostWriteError(self, errno);
+        if ((self->run.dataBytes & 1) && !kestrin_wav_writer_write_all(self, &kPad, 1))
+            return false;
+        std::vector<uint8_t> header = BuildWavHeader(self->run.format, self->run.dataBytes);
+        if (std::fseek(self->run.file, 0, SEEK_SET) != 0) {
+            kestrin_wav_writer_post_write_error(self, errno);
             return false;
         }
-        if (!WriteAll(self, header.data(), header.size())) return false;
+        if (!kestrin_wav_writer_write_all(self, header.data(), header.size())) return false;
     }
-    FILE* file = self->file;
-    self->file = nullptr;
+    FILE* file = self->run.file;
+    self->run.file = nullptr;
     if (std::fclose(file) != 0) {
-        PostWriteError(self, errno);
+        kestrin_wav_writer_post_write_error(self, errno);
         return false;
     }
     std::string error;
-    if (!self->temp->Commit(&error)) {
+    if (!self->run.temp.Commit(&error)) {
         GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                          ("%s", writer::WriteErrorText(*self->destination, error).c_str()),
+                          ("%s", writer::WriteErrorText(self->run.destination, error).c_str()),
                           (nullptr));
         return false;
     }
     return true;
 }
 
-gboolean Event(GstBaseSink* sink, GstEvent* event) {
+gboolean kestrin_wav_writer_event(GstBaseSink* sink, GstEvent* event) {
     auto* self = KESTRIN_WAV_WRITER(sink);
     switch (GST_EVENT_TYPE(event)) {
         case GST_EVENT_EOS:
-            if (!self->file || !Finish(self)) {
+            if (!self->run.file || !kestrin_wav_writer_finish(self)) {
                 // No EOS message: the error already posted ends the run.
                 gst_event_unref(event);
                 return FALSE;
@@ -269,9 +288,10 @@ gboolean Event(GstBaseSink* sink, GstEvent* event) {
             // first frame after a byte segment back to offset 0.
             const GstSegment* segment;
             gst_event_parse_segment(event, &segment);
-            if (self->mode == Mode::Mp3 && segment->format == GST_FORMAT_BYTES && self->file &&
-                std::fseek(self->file, static_cast<long>(segment->start), SEEK_SET) != 0) {
-                PostWriteError(self, errno);
+            if (self->run.mode == Mode::Mp3 && segment->format == GST_FORMAT_BYTES &&
+                self->run.file &&
+                std::fseek(self->run.file, static_cast<long>(segment->start), SEEK_SET) != 0) {
+                kestrin_wav_writer_post_write_error(self, errno);
                 gst_event_unref(event);
                 return FALSE;
             }
@@ -283,49 +303,46 @@ gboolean Event(GstBaseSink* sink, GstEvent* event) {
     return GST_BASE_SINK_CLASS(kestrin_wav_writer_parent_class)->event(sink, event);
 }
 
-gboolean ElementQuery(GstElement* element, GstQuery* query) {
+gboolean kestrin_wav_writer_query(GstElement* element, GstQuery* query) {
     auto* self = KESTRIN_WAV_WRITER(element);
     if (GST_QUERY_TYPE(query) != GST_QUERY_POSITION)
         return GST_ELEMENT_CLASS(kestrin_wav_writer_parent_class)->query(element, query);
     return writer::AnswerPositionQuery(query, [self] {
-        GST_OBJECT_LOCK(self);
-        GstClockTime position = self->position;
-        GST_OBJECT_UNLOCK(self);
-        return position;
+        writer::CObjectLock objectLock(self);
+        return self->position;
     });
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+void kestrin_wav_writer_set_property(GObject* object, guint id, const GValue* value,
+                                     GParamSpec* pspec) {
     auto* self = KESTRIN_WAV_WRITER(object);
     switch (id) {
-        case PROP_LOCATION:
-            GST_OBJECT_LOCK(self);
+        case PROP_LOCATION: {
+            writer::CObjectLock objectLock(self);
             writer::SetLocation(GST_ELEMENT(self), &self->location, value);
-            GST_OBJECT_UNLOCK(self);
             break;
+        }
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+void kestrin_wav_writer_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     auto* self = KESTRIN_WAV_WRITER(object);
     switch (id) {
-        case PROP_LOCATION:
-            GST_OBJECT_LOCK(self);
+        case PROP_LOCATION: {
+            writer::CObjectLock objectLock(self);
             g_value_set_string(value, self->location);
-            GST_OBJECT_UNLOCK(self);
             break;
+        }
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
 }
 
-void Finalize(GObject* object) {
+void kestrin_wav_writer_finalize(GObject* object) {
     auto* self = KESTRIN_WAV_WRITER(object);
-    CloseFile(self);
-    delete self->temp;
-    delete self->destination;
+    self->run.~WavRun();
     g_free(self->location);
     G_OBJECT_CLASS(kestrin_wav_writer_parent_class)->finalize(object);
 }
@@ -336,9 +353,9 @@ static void kestrin_wav_writer_class_init(KestrinWavWriterClass* klass) {
     GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
     GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
     GstBaseSinkClass* sink_class = GST_BASE_SINK_CLASS(klass);
-    gobject_class->set_property = SetProperty;
-    gobject_class->get_property = GetProperty;
-    gobject_class->finalize = Finalize;
+    gobject_class->set_property = kestrin_wav_writer_set_property;
+    gobject_class->get_property = kestrin_wav_writer_get_property;
+    gobject_class->finalize = kestrin_wav_writer_finalize;
 
     writer::InstallLocationProperty(gobject_class, PROP_LOCATION,
                                     "Path of the WAV or MP3 file to write");
@@ -348,21 +365,17 @@ static void kestrin_wav_writer_class_init(KestrinWavWriterClass* klass) {
         element_class, "WAV Writer Filter", "Sink/File",
         "Writes PCM, A-law and mu-law audio as RIFF WAVE and MPEG Layer-3 audio as an MP3 file",
         "Brontwell");
-    element_class->query = ElementQuery;
+    element_class->query = kestrin_wav_writer_query;
 
-    sink_class->start = Start;
-    sink_class->stop = Stop;
-    sink_class->set_caps = SetCaps;
-    sink_class->render = Render;
-    sink_class->event = Event;
-
-    GST_DEBUG_CATEGORY_INIT(kestrin_wav_writer_debug, "kestrinwavwriter", 0, "WAV Writer Filter");
+    sink_class->start = kestrin_wav_writer_start;
+    sink_class->stop = kestrin_wav_writer_stop;
+    sink_class->set_caps = kestrin_wav_writer_set_caps;
+    sink_class->render = kestrin_wav_writer_render;
+    sink_class->event = kestrin_wav_writer_event;
 }
 
 static void kestrin_wav_writer_init(KestrinWavWriter* self) {
-    self->temp = new CTempOutput;
-    self->destination = new std::string;
-    self->mode = Mode::Unknown;
+    new (&self->run) WavRun;
     // A file writer: as fast as upstream delivers, no clock.
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
     gst_base_sink_set_last_sample_enabled(GST_BASE_SINK(self), FALSE);

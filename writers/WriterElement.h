@@ -12,6 +12,45 @@
 
 namespace writer {
 
+// Holds a mutex for a scope, so that no return path can leave it locked. Unlock() and Lock() let
+// the scope drop it around slow work (encoding, closing the file) and take it back.
+class CMutexLock {
+public:
+    explicit CMutexLock(GMutex* mutex) : m_mutex(mutex) { g_mutex_lock(m_mutex); }
+    ~CMutexLock() {
+        if (m_held) g_mutex_unlock(m_mutex);
+    }
+    CMutexLock(const CMutexLock&) = delete;
+    CMutexLock& operator=(const CMutexLock&) = delete;
+
+    void Unlock() {
+        g_mutex_unlock(m_mutex);
+        m_held = false;
+    }
+    void Lock() {
+        g_mutex_lock(m_mutex);
+        m_held = true;
+    }
+
+private:
+    GMutex* m_mutex;
+    bool m_held = true;
+};
+
+// Holds an element's object lock (the one guarding its properties) for a scope.
+class CObjectLock {
+public:
+    explicit CObjectLock(gpointer object) : m_object(GST_OBJECT(object)) {
+        GST_OBJECT_LOCK(m_object);
+    }
+    ~CObjectLock() { GST_OBJECT_UNLOCK(m_object); }
+    CObjectLock(const CObjectLock&) = delete;
+    CObjectLock& operator=(const CObjectLock&) = delete;
+
+private:
+    GstObject* m_object;
+};
+
 // Installs the `location` property (a path, changeable up to READY) as property id.
 void InstallLocationProperty(GObjectClass* klass, guint id, const char* blurb);
 
