@@ -3,6 +3,8 @@
 
 #include "TarrowHold.h"
 
+#include <new>
+
 #include "TarrowFilter.h"
 #include "TarrowIds.h"
 
@@ -11,10 +13,13 @@ GST_DEBUG_CATEGORY(tarrow_hold_debug);
 
 struct _TarrowHold {
     GstElement parent;
-    CTarrowFilter* filter;  // owned
+    // Constructed in init and destroyed in finalize: GObject runs no C++ constructors.
+    std::unique_ptr<CTarrowFilter> filter;
 };
 
-G_DEFINE_TYPE(TarrowHold, tarrow_hold, GST_TYPE_ELEMENT)
+G_DEFINE_TYPE_WITH_CODE(TarrowHold, tarrow_hold, GST_TYPE_ELEMENT,
+                        GST_DEBUG_CATEGORY_INIT(tarrow_hold_debug, "tarrowhold", 0,
+                                                "Tarrow hold element"))
 
 enum { PROP_0, PROP_START_POINT, PROP_DURATION, PROP_PROPERTIES };
 enum { SIGNAL_SAVE_RANGE, SIGNAL_LOAD_RANGE, LAST_SIGNAL };
@@ -25,19 +30,19 @@ static GstStaticPadTemplate output_template =
     GST_STATIC_PAD_TEMPLATE("Output%d", GST_PAD_SRC, GST_PAD_SOMETIMES, GST_STATIC_CAPS_ANY);
 
 static void tarrow_hold_init(TarrowHold* self) {
-    self->filter = new CTarrowFilter(GST_ELEMENT(self));
+    new (&self->filter) std::unique_ptr<CTarrowFilter>(new CTarrowFilter(GST_ELEMENT(self)));
     if (FAILED(self->filter->ConstructResult()))
         GST_ERROR_OBJECT(self, "construction failed (0x%08x)", self->filter->ConstructResult());
 }
 
 static void tarrow_hold_finalize(GObject* object) {
-    delete TARROW_HOLD(object)->filter;
+    TARROW_HOLD(object)->filter.~unique_ptr();
     G_OBJECT_CLASS(tarrow_hold_parent_class)->finalize(object);
 }
 
 static void tarrow_hold_set_property(GObject* object, guint id, const GValue* value,
                                      GParamSpec* pspec) {
-    CTarrowFilter* filter = TARROW_HOLD(object)->filter;
+    CTarrowFilter* filter = TARROW_HOLD(object)->filter.get();
     switch (id) {
         case PROP_START_POINT:
             filter->SetConfigured(tarrow::kStartPointKey, g_value_get_int64(value));
@@ -51,7 +56,7 @@ static void tarrow_hold_set_property(GObject* object, guint id, const GValue* va
 }
 
 static void tarrow_hold_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
-    CTarrowFilter* filter = TARROW_HOLD(object)->filter;
+    CTarrowFilter* filter = TARROW_HOLD(object)->filter.get();
     switch (id) {
         case PROP_START_POINT:
             g_value_set_int64(value, filter->ConfiguredStartPoint());
@@ -69,10 +74,14 @@ static void tarrow_hold_get_property(GObject* object, guint id, GValue* value, G
 
 static GstStateChangeReturn tarrow_hold_change_state(GstElement* element,
                                                      GstStateChange transition) {
-    CTarrowFilter* filter = TARROW_HOLD(element)->filter;
+    CTarrowFilter* filter = TARROW_HOLD(element)->filter.get();
     filter->BeforeStateChange(transition);
     const GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(tarrow_hold_parent_class)->change_state(element, transition);
+    if (ret == GST_STATE_CHANGE_FAILURE) {
+        GST_WARNING_OBJECT(element, "%s failed", gst_state_change_get_name(transition));
+        return ret;
+    }
     return filter->AfterStateChange(transition, ret);
 }
 
@@ -152,6 +161,5 @@ static void tarrow_hold_class_init(TarrowHoldClass* klass) {
 }
 
 gboolean tarrow_hold_register(GstPlugin* plugin) {
-    GST_DEBUG_CATEGORY_INIT(tarrow_hold_debug, "tarrowhold", 0, "Tarrow hold element");
     return gst_element_register(plugin, kTarrowFactoryName, GST_RANK_NONE, TARROW_TYPE_HOLD);
 }
