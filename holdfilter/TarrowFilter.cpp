@@ -183,6 +183,12 @@ gboolean CTarrowInputPin::OnEvent(GstEvent* event) {
             m_filter->OnFlushStop(this, gst_event_get_seqnum(event));
             break;
         case GST_EVENT_SEGMENT:
+            // The first segment of a newly linked input: a source positioned already gives
+            // this segment the range's bounds.
+            // An upstream that cannot tell its duration yet gets another chance at the first
+            // buffer.
+            if (m_filter->TakeSeekPending(this) && FAILED(m_filter->PositionSource(this, true)))
+                m_filter->MarkSeekPending(this);
             event = m_filter->OnSegment(this, event);
             break;
         default:
@@ -544,17 +550,19 @@ GstEvent* CTarrowFilter::PrepareSeek(CTarrowInputPin* pin, TarrowTimeRange* rang
     const bool toEnd =
         duration == 0 || __builtin_add_overflow(startPoint, duration, &stop) || stop > total;
     const std::int64_t startNs = std::max<std::int64_t>(tarrow_hold_to_ns(startPoint), 0);
-    const std::int64_t stopNs = toEnd ? totalNs : tarrow_hold_to_ns(stop);
-    // Demuxers that position by the clock reference (MPEG program streams) land near the
-    // position, after the key frame the first pictures need, and end one stream while the
-    // other still has data of the range. Seeking a margin wider and dropping what lies
-    // outside gives every frame and every audio block of the range.
+    // Up to the end is an open stop: a duration estimated from the clock reference (MPEG
+    // program streams) can fall short of the last frames.
+    const std::int64_t stopNs = toEnd ? -1 : tarrow_hold_to_ns(stop);
+    // Demuxers that position by the clock reference land near the position, after the key
+    // frame that the first pictures need, and end one stream while the other still has data
+    // of the range. Seeking a margin wider and dropping what lies outside gives every frame
+    // and every audio block of the range.
     const std::int64_t seekStartNs = std::max<std::int64_t>(startNs - kSeekMarginNs, 0);
-    const std::int64_t seekStopNs = toEnd ? totalNs : std::min(stopNs + kSeekMarginNs, totalNs);
+    const std::int64_t seekStopNs = toEnd ? -1 : stopNs + kSeekMarginNs;
     range->start = static_cast<GstClockTime>(startNs);
     range->stop = toEnd ? GST_CLOCK_TIME_NONE : static_cast<GstClockTime>(stopNs);
     GST_DEBUG_OBJECT(pin->Pad(), "seeking upstream to %" GST_TIME_FORMAT " - %" GST_TIME_FORMAT,
-                     GST_TIME_ARGS(startNs), GST_TIME_ARGS(stopNs));
+                     GST_TIME_ARGS(range->start), GST_TIME_ARGS(range->stop));
     return gst_event_new_seek(
         1.0, GST_FORMAT_TIME,
         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), GST_SEEK_TYPE_SET,
@@ -581,6 +589,9 @@ HRESULT CTarrowFilter::PositionSource(CTarrowInputPin* pin, bool fromStreamingTh
             state.awaitedSeqnum = source->seqnum;
             state.flushed = false;
             state.range = source->range;
+        } else if (!source->inFlight) {
+            state.clip = source->range;
+            state.joined = true;
         }
         GST_DEBUG_OBJECT(pin->Pad(), "source %s positioned already (seek %u%s)",
                          root ? GST_OBJECT_NAME(root.get()) : "?", source->seqnum,
@@ -678,6 +689,7 @@ void CTarrowFilter::OnFlushStop(CTarrowInputPin* pin, guint32 seqnum) {
     std::lock_guard<std::mutex> lock(m_seekLock);
     if (pin->m_seek.awaitedSeqnum == seqnum) pin->m_seek.flushed = true;
     pin->m_seek.clip = TarrowTimeRange();
+    pin->m_seek.joined = false;
 }
 
 GstEvent* CTarrowFilter::OnSegment(CTarrowInputPin* pin, GstEvent* event) {
@@ -685,12 +697,18 @@ GstEvent* CTarrowFilter::OnSegment(CTarrowInputPin* pin, GstEvent* event) {
     {
         std::lock_guard<std::mutex> lock(m_seekLock);
         CTarrowInputPin::SeekState& state = pin->m_seek;
-        if (state.awaitedSeqnum == GST_SEQNUM_INVALID || !state.flushed) return event;
-        GST_DEBUG_OBJECT(pin->Pad(), "range starts (seek %u)", state.awaitedSeqnum);
-        state.awaitedSeqnum = GST_SEQNUM_INVALID;
-        state.flushed = false;
-        range = state.range;
-        state.clip = range;
+        if (state.joined) {
+            state.joined = false;
+            range = state.clip;
+        } else if (state.awaitedSeqnum != GST_SEQNUM_INVALID && state.flushed) {
+            GST_DEBUG_OBJECT(pin->Pad(), "range starts (seek %u)", state.awaitedSeqnum);
+            state.awaitedSeqnum = GST_SEQNUM_INVALID;
+            state.flushed = false;
+            range = state.range;
+            state.clip = range;
+        } else {
+            return event;
+        }
     }
     // The seek reached wider than the range (see PrepareSeek): downstream gets the range's own
     // segment, in which the range's first buffer has running time zero.

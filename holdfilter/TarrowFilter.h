@@ -51,6 +51,8 @@ public:
         TarrowTimeRange range;  // of the awaited seek
         // From the seek's segment to the next flush: buffers stamped outside are dropped.
         TarrowTimeRange clip;
+        // Joined a source positioned already: the next segment is bounded by clip.
+        bool joined = false;
     };
     SeekState m_seek;
 
