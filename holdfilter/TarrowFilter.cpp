@@ -152,7 +152,7 @@ GstPadLinkReturn CTarrowInputPin::CompleteConnect() {
     const HRESULT hr = m_filter->EnsureFreePair();
     if (FAILED(hr)) GST_WARNING_OBJECT(m_pad, "no free pad pair could be added (0x%08x)", hr);
     // Linking normally happens before streaming, or on an upstream streaming thread (dynamic
-    // pads); neither may seek yet, so the seek is made before this input's first buffer.
+    // pads); neither may seek yet, so the seek is made at this input's first segment or buffer.
     m_filter->MarkSeekPending(this);
     return GST_PAD_LINK_OK;
 }
