@@ -1,6 +1,7 @@
 #include "Links.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QUrlQuery>
 
@@ -33,7 +34,13 @@ QUrl SupportUrl() {
 QString HelpFilePathFor(const QString& executablePath) {
     QString path = executablePath;
     if (path.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)) path.chop(4);
-    return path + QStringLiteral(".html");
+    const QString beside = path + QStringLiteral(".html");
+    if (QFileInfo::exists(beside)) return beside;
+    const QFileInfo executable(path);
+    const QString installed = QDir::cleanPath(executable.absolutePath() +
+                                              QStringLiteral("/" KESTRINE_INSTALLED_HELP_DIR "/") +
+                                              executable.fileName() + QStringLiteral(".html"));
+    return QFileInfo::exists(installed) ? installed : beside;
 }
 
 void SetUrlOpener(UrlOpener opener) {

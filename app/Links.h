@@ -15,6 +15,8 @@ QUrl SupportUrl();
 
 // The help file of an executable: its path with the extension ".html" in place of its own
 // (".exe" where there is one), so a renamed executable looks for a help file of its own name.
+// An installed executable has no such file beside it (bin holds programs only): its page of
+// the same name in the installation's share/kestrine is taken when that exists.
 QString HelpFilePathFor(const QString& executablePath);
 
 // Opens an address with the desktop's handler. Tests install an opener to observe the calls;

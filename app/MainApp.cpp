@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -37,11 +40,41 @@ void CMainApp::Prepare() {
     m_helpFilePath = HelpFilePathFor(QCoreApplication::applicationFilePath());
     QCoreApplication::setOrganizationName(QString::fromLatin1(CProfileStore::kOrganisation));
     QCoreApplication::setApplicationName(QString::fromLatin1(CProfileStore::kApplication));
+    // Ties the windows to the installed menu entry (its name and icon) on desktops that ask.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.example.kestrine"));
+}
+
+std::unique_ptr<CMainDlg> CMainApp::CreateMainWindow(const QStringList& arguments) {
+    auto dialog = std::make_unique<CMainDlg>();
+    const QStringList files = CommandLineFiles(arguments);
+    if (!files.isEmpty()) {
+        // Queued, so the window shows before the probes run and any message box has it behind.
+        CMainDlg* window = dialog.get();
+        QTimer::singleShot(0, window, [window, files] { window->AddFiles(files); });
+    }
+    return dialog;
+}
+
+QStringList CMainApp::CommandLineFiles(const QStringList& arguments) {
+    QStringList files;
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (!optionsEnded && argument == QStringLiteral("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument.isEmpty() || (!optionsEnded && argument.startsWith(u'-'))) continue;
+        const QUrl url(argument);
+        const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+        files.append(QFileInfo(path).absoluteFilePath());
+    }
+    return files;
 }
 
 bool CMainApp::InitInstance() {
     Prepare();
-    auto dialog = std::make_unique<CMainDlg>();
+    auto dialog = CreateMainWindow(QCoreApplication::arguments());
     dialog->exec();
     // The window's objects go first (engine, clips, controls), then the media framework would
     // be released; GStreamer keeps its registry for the life of the process, so nothing follows.

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <memory>
+
+class CMainDlg;
 
 // The application object: prepares the media framework and the profile location for the one
 // user-interface thread, runs the main window modally and ends the program when it closes.
@@ -21,6 +25,16 @@ public:
 
     // Start-up steps without the modal run: media framework, help file path, profile location.
     void Prepare();
+
+    // The main window, with the files named in arguments (the program's arguments, its own name
+    // first) queued to be added as clips once the window's run has started, as Add clip adds
+    // them. A desktop's file manager opens files with the program this way.
+    std::unique_ptr<CMainDlg> CreateMainWindow(const QStringList& arguments);
+
+    // The files among the program's arguments, as absolute paths: "file:" URLs become their
+    // local paths, relative paths are taken from the current folder, arguments starting with
+    // "-" are ignored up to a "--" (Qt has already taken its own options).
+    static QStringList CommandLineFiles(const QStringList& arguments);
 
     // Opens the help file at its default topic, whatever the caller asked for. The result is
     // not examined.

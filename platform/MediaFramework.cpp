@@ -6,9 +6,18 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "GstPtr.h"
+
+std::string PluginFolderFor(const std::string& executableFolder) {
+    const std::filesystem::path folder(executableFolder);
+    std::error_code error;
+    if (std::filesystem::is_directory(folder / "plugins", error))
+        return (folder / "plugins").string();
+    return (folder / KESTRINE_INSTALLED_PLUGIN_DIR).lexically_normal().string();
+}
 
 std::string PluginFolder() {
     if (const char* env = std::getenv("KESTRINE_PLUGIN_DIR"); env && *env) return env;
@@ -17,7 +26,7 @@ std::string PluginFolder() {
     if (n <= 0) return "plugins";
     std::string path(exe, static_cast<size_t>(n));
     auto slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/plugins";
+    return PluginFolderFor(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
 }
 
 HRESULT InitMediaFramework() {

@@ -19,6 +19,7 @@
 
 #include "ClipDialogs.h"
 #include "ClipRows.h"
+#include "MainApp.h"
 #include "MainDlg.h"
 #include "TestMedia.h"
 
@@ -271,6 +272,33 @@ TEST_F(ClipListTest, DroppedFilesAreAddedLikeChosenOnes) {
     QDragEnterEvent busy(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &busy);
     EXPECT_FALSE(busy.isAccepted());
+}
+
+TEST_F(ClipListTest, FilesOnTheCommandLineAreAddedOnceTheWindowRuns) {
+    const Media& media = SharedMedia();
+    const QString home = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(media.dir.path()));
+    const QString wavName = QFileInfo(media.wav).fileName();
+    const QStringList arguments = {"kestrine",  "--unknown-option",
+                                   wavName,     QUrl::fromLocalFile(media.avi).toString(),
+                                   media.notes, media.dir.path() + "/vanished.avi",
+                                   "--",        "-dashed.wav"};
+    EXPECT_EQ(CMainApp::CommandLineFiles(arguments),
+              QStringList({media.wav, media.avi, media.notes, media.dir.path() + "/vanished.avi",
+                           media.dir.path() + "/-dashed.wav"}));
+
+    CMainApp app;
+    std::unique_ptr<CMainDlg> window = app.CreateMainWindow(arguments);
+    ASSERT_TRUE(QDir::setCurrent(home));
+    // Nothing is probed before the window runs; then the accepted files become rows in order.
+    QTreeWidget* list = window->ClipListControl();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 2, 20000);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), media.wav);
+    EXPECT_EQ(list->topLevelItem(1)->text(0), media.avi);
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].endsWith(" File: notes.avi")) << m_messages[0].toStdString();
+    EXPECT_TRUE(window->IsCommandEnabled(CMainDlg::kConvert));
 }
 
 TEST_F(ClipListTest, RealDialogsCarryTheFiltersAndTheCaption) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,6 +9,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -136,6 +138,19 @@ TEST_F(MainDlgTest, HelpAndVendorLinksOpenTheirAddresses) {
     EXPECT_EQ(HelpFilePathFor("/opt/tools/converter"), "/opt/tools/converter.html");
     EXPECT_EQ(HelpFilePathFor("C:/Apps/kestrine.EXE"), "C:/Apps/kestrine.html");
     EXPECT_EQ(HelpFilePathFor("/x/kestrine-1.2"), "/x/kestrine-1.2.html");
+    // Installed, the page of the same name in share/kestrine is taken, unless one sits beside.
+    QTemporaryDir prefix;
+    ASSERT_TRUE(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath("share/kestrine"));
+    for (const char* page : {"/share/kestrine/converter.html", "/share/kestrine/kestrine.html",
+                             "/bin/kestrine.html"}) {
+        QFile file(prefix.path() + page);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    EXPECT_EQ(HelpFilePathFor(prefix.path() + "/bin/converter"),
+              prefix.path() + "/share/kestrine/converter.html");
+    EXPECT_EQ(HelpFilePathFor(prefix.path() + "/bin/kestrine"),
+              prefix.path() + "/bin/kestrine.html");
+    EXPECT_EQ(HelpFilePathFor(prefix.path() + "/bin/other"), prefix.path() + "/bin/other.html");
 
     // The build puts the help page beside the program.
     QFile help(QCoreApplication::applicationDirPath() + "/kestrine.html");

@@ -553,10 +553,13 @@ QImage DialogBackground(int w, int h, int clientW, int clientH, int band, const 
     return image;
 }
 
-QImage AppIcon() {
-    QImage image = Canvas(64, 64);
+// The application icon, drawn on a 64-unit grid and scaled to the size asked for, so every
+// size of the desktop's icon theme is painted rather than resampled.
+QImage AppIcon(int size = 64) {
+    QImage image = Canvas(size, size);
     QPainter p(&image);
     Begin(p);
+    p.scale(size / 64.0, size / 64.0);
     Badge(p, QRectF(3, 3, 58, 57), 14, Hue{kBar, kIndigo});
     Logo(p, QPointF(33, 31), 52);
     return image;
@@ -566,8 +569,8 @@ QImage AppIcon() {
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <bitmap folder> [<icon folder>]\n", argv[0]);
         return 2;
     }
     QDir out(QString::fromLocal8Bit(argv[1]));
@@ -576,7 +579,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::map<int, std::function<QImage()>> images = {
-        {IDR_MAINFRAME, AppIcon},
+        {IDR_MAINFRAME, [] { return AppIcon(); }},
         {IDB_ROW_AUDIO, [] { return RowIcon(false, true); }},
         {IDB_ROW_VIDEO, [] { return RowIcon(true, false); }},
         {IDB_ROW_VIDEO_AUDIO, [] { return RowIcon(true, true); }},
@@ -611,6 +614,21 @@ int main(int argc, char** argv) {
         if (!paint().save(path, "PNG")) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
+        }
+    }
+    // The desktop's icon theme sizes of the application icon, as <icon folder>/kestrine-<size>.png.
+    if (argc == 3) {
+        QDir icons(QString::fromLocal8Bit(argv[2]));
+        if (!icons.mkpath(".")) {
+            std::fprintf(stderr, "cannot create %s\n", argv[2]);
+            return 1;
+        }
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            QString path = icons.filePath(QStringLiteral("kestrine-%1.png").arg(size));
+            if (!AppIcon(size).save(path, "PNG")) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+                return 1;
+            }
         }
     }
     return 0;
