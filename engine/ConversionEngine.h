@@ -76,6 +76,9 @@ public:
     // AVI multiplexer and file writer on the destination; encoders may be none (uncompressed).
     HRESULT WriteAvi(const std::string& destination, GstElementPtr* multiplexer, GstElement* videoEncoder,
                      GstElement* audioEncoder, GstPad* videoPin, GstPad* audioPin);
+    // A size-bounded queue in the pipeline linked to a new input of the AVI multiplexer
+    // requested from padTemplate; none (error text set) on failure.
+    GstElement* MuxInput(GstElement* mux, const char* padTemplate);
     // The MPEG writer element ("Video Input", "Audio Input", `location`).
     HRESULT WriteMpeg(const std::string& destination, GstElement* mpegEncoder, GstPad* videoPin,
                       GstPad* audioPin);

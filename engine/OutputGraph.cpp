@@ -34,6 +34,9 @@ GstPadProbeReturn ThrottlePreview(GstPad*, GstPadProbeInfo* info, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
+// What a multiplexer input may hold while it waits for the other stream (see MuxInput).
+constexpr guint kMuxQueueBytes = 256u << 20;
+
 }  // namespace
 
 bool CConversionEngine::AddToGraph(GstElement* element) {
@@ -264,6 +267,28 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
     return hr;
 }
 
+// avimux writes its streams in time order and so takes a buffer of one stream only once the
+// other has caught up. An encoder that holds frames back before its first output (x264 keeps
+// about two seconds for its look-ahead, VP8 a second) leaves the other stream waiting at the
+// multiplexer all that time, and the editing services end no stream before every stream has
+// ended: the waiting stream must never back up into its source, or the encoder that holds
+// frames never gets its end and the run stops for good. So each input gets a queue bounded only
+// by a generous size, not by time, which holds whatever another encoder's latency asks for.
+GstElement* CConversionEngine::MuxInput(GstElement* mux, const char* padTemplate) {
+    GstElement* queue = MakeElement("queue");
+    if (!queue) return nullptr;
+    g_object_set(queue, "max-size-buffers", 0u, "max-size-time", guint64(0), "max-size-bytes", kMuxQueueBytes,
+                 nullptr);
+    if (!AddToGraph(queue)) return nullptr;
+    GstPadPtr muxIn(gst_element_request_pad_simple(mux, padTemplate));
+    GstPadPtr queueOut(gst_element_get_static_pad(queue, "src"));
+    if (!muxIn || GST_PAD_LINK_FAILED(gst_pad_link(queueOut.get(), muxIn.get()))) {
+        SetMediaErrorText("The AVI multiplexer takes no further stream");
+        return nullptr;
+    }
+    return queue;
+}
+
 HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPtr* multiplexer,
                                     GstElement* videoEncoder, GstElement* audioEncoder, GstPad* videoPin,
                                     GstPad* audioPin) {
@@ -291,26 +316,31 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
             GstPadPtr encoderIn(gst_element_get_static_pad(videoEncoder, "sink"));
             hr = Connect(videoPin, encoderIn.get(), MediaKind::Video);
             if (FAILED(hr)) return hr;
-            if (!gst_element_link(videoEncoder, mux)) {
+            GstElement* input = MuxInput(mux, "video_%u");
+            if (!input) return E_FAIL;
+            if (!gst_element_link(videoEncoder, input)) {
                 SetMediaErrorText("The AVI multiplexer does not take the output of " + ElementName(videoEncoder));
                 return VFW_E_TYPE_NOT_ACCEPTED;
             }
         } else {
-            GstPadPtr muxIn(gst_element_request_pad_simple(mux, "video_%u"));
+            GstElement* input = MuxInput(mux, "video_%u");
+            GstPadPtr inputIn(input ? gst_element_get_static_pad(input, "sink") : nullptr);
             GstCapsPtr rgb(m_videoFormat ? timeline::VideoOutputCaps(*m_videoFormat)
                                          : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
-            hr = muxIn ? Connect(videoPin, muxIn.get(), MediaKind::Video, rgb.get()) : E_FAIL;
+            hr = inputIn ? Connect(videoPin, inputIn.get(), MediaKind::Video, rgb.get()) : E_FAIL;
             if (FAILED(hr)) return hr;
         }
     }
     if (audioPin) {
+        GstElement* input = MuxInput(mux, "audio_%u");
+        if (!input) return E_FAIL;
         if (audioEncoder) {
-            hr = ConnectAudioEncoder(audioPin, audioEncoder, mux, "The AVI multiplexer");
+            hr = ConnectAudioEncoder(audioPin, audioEncoder, input, "The AVI multiplexer");
             if (FAILED(hr)) return hr;
         } else {
-            GstPadPtr muxIn(gst_element_request_pad_simple(mux, "audio_%u"));
+            GstPadPtr inputIn(gst_element_get_static_pad(input, "sink"));
             GstCapsPtr pcm(m_audioFormat ? timeline::AudioCaps(*m_audioFormat) : nullptr);
-            hr = muxIn ? Connect(audioPin, muxIn.get(), MediaKind::Audio, pcm.get()) : E_FAIL;
+            hr = Connect(audioPin, inputIn.get(), MediaKind::Audio, pcm.get());
             if (FAILED(hr)) return hr;
         }
     }
