@@ -34,6 +34,15 @@ GstPadProbeReturn ThrottlePreview(GstPad*, GstPadProbeInfo* info, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
+// True when the encoder's output is MPEG-1/2 audio (layers 1 to 3).
+bool ProducesMpegAudio(GstElement* encoder) {
+    GstPadPtr src(gst_element_get_static_pad(encoder, "src"));
+    if (!src) return false;
+    GstCapsPtr produced(gst_pad_get_pad_template_caps(src.get()));
+    GstCapsPtr mpeg(gst_caps_from_string("audio/mpeg, mpegversion=(int)1"));
+    return gst_caps_can_intersect(produced.get(), mpeg.get());
+}
+
 // What a multiplexer input may hold while it waits for the other stream (see MuxInput).
 constexpr guint kMuxQueueBytes = 256u << 20;
 
@@ -335,7 +344,17 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
         GstElement* input = MuxInput(mux, "audio_%u");
         if (!input) return E_FAIL;
         if (audioEncoder) {
-            hr = ConnectAudioEncoder(audioPin, audioEncoder, input, "The AVI multiplexer");
+            // MPEG audio reaches avimux through the parser: only frames it knows as parsed does
+            // it describe as they are stored (a frame per block, its samples per block);
+            // otherwise it states a constant byte rate, which misstates the length of any
+            // stream whose frames do not come to exactly that rate.
+            GstElement* consumer = input;
+            if (ProducesMpegAudio(audioEncoder)) {
+                GstElement* parser = MakeElement("mpegaudioparse");
+                if (!parser || !AddToGraph(parser) || !gst_element_link(parser, input)) return E_FAIL;
+                consumer = parser;
+            }
+            hr = ConnectAudioEncoder(audioPin, audioEncoder, consumer, "The AVI multiplexer");
             if (FAILED(hr)) return hr;
         } else {
             GstPadPtr inputIn(gst_element_get_static_pad(input, "sink"));
