@@ -1,10 +1,11 @@
 // GES before Qt: GIO, which it includes, uses "signals" as a field name.
-#include <ges/ges.h>
-
 #include "ConversionEngine.h"
+
+#include <ges/ges.h>
 
 #include <cstdlib>
 
+#include "EncoderTimes.h"
 #include "WrittenTime.h"
 
 using timeline::ReferenceTime;
@@ -84,7 +85,8 @@ GESLayer* CConversionEngine::NewTrack(HRESULT* hr) {
 HRESULT CConversionEngine::AddGroup(MediaKind kind, std::int32_t secondTrack) {
     if (HasGroup(kind)) return S_OK;
     if (!m_timeline) return E_FAIL;
-    GESTrack* created = kind == MediaKind::Video ? GES_TRACK(ges_video_track_new()) : GES_TRACK(ges_audio_track_new());
+    GESTrack* created = kind == MediaKind::Video ? GES_TRACK(ges_video_track_new())
+                                                 : GES_TRACK(ges_audio_track_new());
     if (!created) return E_OUTOFMEMORY;
     TrackPtr group(GES_TRACK(gst_object_ref_sink(created)));
     // Every clip gets a timeline of its own and sits on the first track, so there is never
@@ -116,8 +118,9 @@ HRESULT CConversionEngine::AddSecondTracks() {
     return hr;
 }
 
-HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path, ReferenceTime mediaStart,
-                                     ReferenceTime mediaStop, std::int32_t streamNumber) {
+HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path,
+                                     ReferenceTime mediaStart, ReferenceTime mediaStop,
+                                     std::int32_t streamNumber) {
     GESLayer* track = nullptr;
     ReferenceTime start = 0;
     if (kind == MediaKind::Video) {
@@ -143,7 +146,8 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path, Re
         return E_INVALIDARG;
     }
     rawError = nullptr;
-    std::unique_ptr<GESUriClipAsset, GObjectUnref> asset(ges_uri_clip_asset_request_sync(uri.get(), &rawError));
+    std::unique_ptr<GESUriClipAsset, GObjectUnref> asset(
+        ges_uri_clip_asset_request_sync(uri.get(), &rawError));
     error.reset(rawError);
     if (!asset) {
         SetMediaErrorText(error ? error->message : "The file cannot be read: " + path);
@@ -161,9 +165,10 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path, Re
         if (available <= 0) return E_INVALIDARG;
         if (length > available) length = available;
     }
-    GESClip* clip = ges_layer_add_asset(track, GES_ASSET(asset.get()), timeline::ToNanoseconds(start),
-                                        timeline::ToNanoseconds(mediaStart), timeline::ToNanoseconds(length),
-                                        kind == MediaKind::Video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO);
+    GESClip* clip =
+        ges_layer_add_asset(track, GES_ASSET(asset.get()), timeline::ToNanoseconds(start),
+                            timeline::ToNanoseconds(mediaStart), timeline::ToNanoseconds(length),
+                            kind == MediaKind::Video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO);
     if (!clip) {
         SetMediaErrorText("The file cannot be placed on the timeline: " + path);
         return E_FAIL;
@@ -175,8 +180,13 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path, Re
 HRESULT CConversionEngine::SetAudioParams(const AudioParams& audio) {
     if (!m_audioGroup) return S_OK;
     switch (audio.bitsPerSample) {
-        case 8: case 16: case 24: case 32: break;
-        default: return E_INVALIDARG;
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            break;
+        default:
+            return E_INVALIDARG;
     }
     if (audio.sampleRate == 0) return E_INVALIDARG;
     timeline::AudioFormat format = timeline::MakeAudioFormat(audio);
@@ -228,21 +238,27 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
         FrontEnd::Group group{kind, {}, {}, {}};
         GstCapsPtr caps;
         if (kind == MediaKind::Video) {
-            group.converter.reset(GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("videoconvert", nullptr))));
-            caps.reset(m_videoFormat ? timeline::VideoOutputCaps(*m_videoFormat)
-                                     : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
-                                                           timeline::RawVideoFormatName(24), nullptr));
+            group.converter.reset(GST_ELEMENT(
+                gst_object_ref_sink(gst_element_factory_make("videoconvert", nullptr))));
+            caps.reset(m_videoFormat
+                           ? timeline::VideoOutputCaps(*m_videoFormat)
+                           : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                                 timeline::RawVideoFormatName(24), nullptr));
         } else {
-            group.converter.reset(GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("audioconvert", nullptr))));
-            caps.reset(m_audioFormat ? timeline::AudioCaps(*m_audioFormat) : gst_caps_new_empty_simple("audio/x-raw"));
+            group.converter.reset(GST_ELEMENT(
+                gst_object_ref_sink(gst_element_factory_make("audioconvert", nullptr))));
+            caps.reset(m_audioFormat ? timeline::AudioCaps(*m_audioFormat)
+                                     : gst_caps_new_empty_simple("audio/x-raw"));
         }
-        group.capsFilter.reset(GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("capsfilter", nullptr))));
+        group.capsFilter.reset(
+            GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("capsfilter", nullptr))));
         if (!group.converter || !group.capsFilter) {
             SetMediaErrorText("A converter element is missing from the media framework");
             return E_FAIL;
         }
         g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
-        gst_bin_add_many(GST_BIN(m_graph.get()), group.converter.get(), group.capsFilter.get(), nullptr);
+        gst_bin_add_many(GST_BIN(m_graph.get()), group.converter.get(), group.capsFilter.get(),
+                         nullptr);
         GstPadPtr convertIn(gst_element_get_static_pad(group.converter.get(), "sink"));
         if (GST_PAD_LINK_FAILED(gst_pad_link(pad.get(), convertIn.get())) ||
             !gst_element_link(group.converter.get(), group.capsFilter.get())) {

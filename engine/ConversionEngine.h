@@ -16,6 +16,7 @@
 #include "Timeline.h"
 
 class CWrittenTime;
+class CEncoderTimes;
 // The editing services' types stay out of this header: their headers pull in GIO, whose field
 // names collide with Qt's keyword macros in files that include both.
 typedef struct _GESTimeline GESTimeline;
@@ -37,8 +38,9 @@ public:
     // Shows a failure to the user (the main window's error box).
     using ErrorCallback = std::function<void(HRESULT)>;
 
-    // Limits of a run: a run whose written time does not move for kStallLimitMs fails, and so
-    // does one that takes longer than three times the clip's duration plus kStallLimitMs.
+    // Limit of a run: a run in which for kStallLimitMs nothing is written and no encoder takes
+    // in a frame or samples fails. A run that keeps moving is never cut short, however slow its
+    // encoder is.
     static constexpr int kStallLimitMs = 15000;
     // Bound on the pause that precedes running (the platform's wait is unbounded).
     static constexpr int kStartLimitMs = 20000;
@@ -74,8 +76,9 @@ public:
     // writer step must take (each may be empty).
     HRESULT Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr* audioPin, bool hold);
     // AVI multiplexer and file writer on the destination; encoders may be none (uncompressed).
-    HRESULT WriteAvi(const std::string& destination, GstElementPtr* multiplexer, GstElement* videoEncoder,
-                     GstElement* audioEncoder, GstPad* videoPin, GstPad* audioPin);
+    HRESULT WriteAvi(const std::string& destination, GstElementPtr* multiplexer,
+                     GstElement* videoEncoder, GstElement* audioEncoder, GstPad* videoPin,
+                     GstPad* audioPin);
     // A size-bounded queue in the pipeline linked to a new input of the AVI multiplexer
     // requested from padTemplate; none (error text set) on failure.
     GstElement* MuxInput(GstElement* mux, const char* padTemplate);
@@ -83,8 +86,8 @@ public:
     HRESULT WriteMpeg(const std::string& destination, GstElement* mpegEncoder, GstPad* videoPin,
                       GstPad* audioPin);
     // The WAV writer element, with an audio encoder in front when one is given.
-    HRESULT WriteWav(const std::string& destination, GstElement* audioEncoder, GstElement* wavWriter,
-                     GstPad* audioPin);
+    HRESULT WriteWav(const std::string& destination, GstElement* audioEncoder,
+                     GstElement* wavWriter, GstPad* audioPin);
     // Maximum quality on a video encoder that has a `quality` property.
     HRESULT SetEncoderQuality(GstElement* encoder);
     // The chosen output format of an audio encoder: its properties, and its caps as the format
@@ -99,7 +102,8 @@ public:
     // The encoders are not owned: they are removed from the pipeline after the run.
     HRESULT RunConversion(OutputFormat format, std::int32_t preview, const std::string& destination,
                           const ElementRef& videoEncoder, const ElementRef& audioEncoder,
-                          const ElementRef& mpegEncoder, const std::optional<WaveFormat>& audioFormat);
+                          const ElementRef& mpegEncoder,
+                          const std::optional<WaveFormat>& audioFormat);
     // Watches the running pipeline until it completes, fails or stops.
     HRESULT WriteCycle(GstElement* sink);
     // Stops the pipeline (notification 4). Safe to call from a notification handler at any
@@ -200,12 +204,15 @@ private:
     std::optional<timeline::AudioFormat> m_audioFormat;
 
     // Output graph and run state.
-    GstElementPtr m_previewSink;            // appsink of the preview branch (the renderer)
-    GstElementPtr m_audioFormatFilter;      // caps filter after the audio encoder
-    std::vector<ElementRef> m_borrowed;     // encoders and writers added for this run
+    GstElementPtr m_previewSink;         // appsink of the preview branch (the renderer)
+    GstElementPtr m_audioFormatFilter;   // caps filter after the audio encoder
+    std::vector<ElementRef> m_borrowed;  // encoders and writers added for this run
     std::vector<std::pair<GstElementPtr, GstPadPtr>> m_requestedPads;  // on borrowed elements
     std::unique_ptr<CWrittenTime> m_written;   // written time at the sink's inputs
     std::unique_ptr<CWrittenTime> m_produced;  // output of the front end
+    std::unique_ptr<CWrittenTime> m_taken;     // what the encoders take in
+    std::unique_ptr<CEncoderTimes>
+        m_encoderTimes;  // the video encoder's output times, where it gives none
     std::string m_temporaryPath;
     bool m_sinkReportsPosition = false;  // the sink answers a TIME position query
     // Set by Stop: a stop that comes while the pipeline is still being built or started (from a

@@ -6,13 +6,16 @@
 #include <cstring>
 
 #include "ConversionEngine.h"
+#include "EncoderTimes.h"
+#include "WrittenTime.h"
 
 namespace {
 
 // A new element of the factory, or none (with the error text set) when it is not installed.
 GstElement* MakeElement(const char* factory, const char* name = nullptr) {
     GstElement* element = gst_element_factory_make(factory, name);
-    if (!element) SetMediaErrorText(std::string("The media framework has no element \"") + factory + "\"");
+    if (!element)
+        SetMediaErrorText(std::string("The media framework has no element \"") + factory + "\"");
     return element;
 }
 
@@ -51,7 +54,8 @@ constexpr guint kMuxQueueBytes = 256u << 20;
 bool CConversionEngine::AddToGraph(GstElement* element) {
     if (!element) return false;
     if (!gst_bin_add(GST_BIN(m_graph.get()), element)) {
-        SetMediaErrorText("The element " + ElementName(element) + " cannot be added to the pipeline");
+        SetMediaErrorText("The element " + ElementName(element) +
+                          " cannot be added to the pipeline");
         return false;
     }
     return true;
@@ -91,7 +95,8 @@ HRESULT CConversionEngine::Connect(GstPad* src, GstPad* sink, MediaKind kind, Gs
     GstElement* resample = MakeElement(kind == MediaKind::Video ? "videoscale" : "audioresample");
     GstElement* rate = kind == MediaKind::Video ? MakeElement("videorate") : nullptr;
     GstElement* caps = filter ? MakeElement("capsfilter") : nullptr;
-    if (!queue || !convert || !resample || (kind == MediaKind::Video && !rate) || (filter && !caps)) {
+    if (!queue || !convert || !resample || (kind == MediaKind::Video && !rate) ||
+        (filter && !caps)) {
         for (GstElement* e : {queue, convert, resample, rate, caps})
             if (e) gst_object_unref(gst_object_ref_sink(e));
         return E_FAIL;
@@ -113,7 +118,8 @@ HRESULT CConversionEngine::Connect(GstPad* src, GstPad* sink, MediaKind kind, Gs
         GstElement* owner = GST_ELEMENT(GST_OBJECT_PARENT(failed));
         SetMediaErrorText("The pin \"" + std::string(GST_PAD_NAME(failed)) + "\" of " +
                           (owner ? ElementName(owner) : std::string("an element")) +
-                          " cannot be connected: " + gst_pad_link_get_name(GST_PAD_LINK_FAILED(first) ? first : last));
+                          " cannot be connected: " +
+                          gst_pad_link_get_name(GST_PAD_LINK_FAILED(first) ? first : last));
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     return S_OK;
@@ -123,18 +129,24 @@ HRESULT CConversionEngine::AddBorrowed(GstElement* element, const char* name) {
     if (!element) return E_POINTER;
     if (GstObject* parent = gst_object_get_parent(GST_OBJECT(element))) {
         gst_object_unref(parent);
-        SetMediaErrorText("The element " + ElementName(element) + " is still part of another conversion");
+        SetMediaErrorText("The element " + ElementName(element) +
+                          " is still part of another conversion");
         return E_UNEXPECTED;
     }
     gst_object_set_name(GST_OBJECT(element), name);
     gst_element_set_state(element, GST_STATE_NULL);
     if (!AddToGraph(element)) return E_FAIL;
-    m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(element)), [](GstElement* e) { gst_object_unref(e); }));
+    m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(element)),
+                                    [](GstElement* e) { gst_object_unref(e); }));
     return S_OK;
 }
 
 void CConversionEngine::RemoveBorrowed() {
-    for (auto& [element, pad] : m_requestedPads) gst_element_release_request_pad(element.get(), pad.get());
+    // The encoders outlive this engine: no probe of its may stay on their pads.
+    m_taken.reset();
+    m_encoderTimes.reset();
+    for (auto& [element, pad] : m_requestedPads)
+        gst_element_release_request_pad(element.get(), pad.get());
     m_requestedPads.clear();
     for (auto& element : m_borrowed) {
         gst_element_set_state(element.get(), GST_STATE_NULL);
@@ -143,7 +155,8 @@ void CConversionEngine::RemoveBorrowed() {
     m_borrowed.clear();
 }
 
-HRESULT CConversionEngine::ConnectAudioEncoder(GstPad* audioPin, GstElement* audioEncoder, GstElement* consumer,
+HRESULT CConversionEngine::ConnectAudioEncoder(GstPad* audioPin, GstElement* audioEncoder,
+                                               GstElement* consumer,
                                                const std::string& consumerName) {
     HRESULT hr = AddBorrowed(audioEncoder, "Audio Compressor");
     if (FAILED(hr)) return hr;
@@ -154,13 +167,15 @@ HRESULT CConversionEngine::ConnectAudioEncoder(GstPad* audioPin, GstElement* aud
     if (!format || !AddToGraph(format)) return E_FAIL;
     m_audioFormatFilter.reset(GST_ELEMENT(gst_object_ref(format)));
     if (!gst_element_link(audioEncoder, format) || !gst_element_link(format, consumer)) {
-        SetMediaErrorText(consumerName + " does not take the output of " + ElementName(audioEncoder));
+        SetMediaErrorText(consumerName + " does not take the output of " +
+                          ElementName(audioEncoder));
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     return S_OK;
 }
 
-HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr* audioPin, bool hold) {
+HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr* audioPin,
+                                   bool hold) {
     if (!videoPin || !audioPin) return E_POINTER;
     if (!m_graph) return E_UNEXPECTED;
     // The front end always delivers every frame: there is no late-frame dropping to turn off.
@@ -182,13 +197,15 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
         GstElement* convert = MakeElement("videoconvert");
         GstElement* sink = MakeElement("appsink", "Video Renderer");
         if (queue && convert && sink) {
-            g_object_set(queue, "leaky", 2, "max-size-buffers", 1u, "max-size-bytes", 0u, "max-size-time",
-                         guint64(0), nullptr);
+            g_object_set(queue, "leaky", 2, "max-size-buffers", 1u, "max-size-bytes", 0u,
+                         "max-size-time", guint64(0), nullptr);
             // The pane takes packed RGB rows.
-            GstCapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGB", nullptr));
-            // wait-on-eos off: the end of the stream must not wait for the newest frame to be shown.
-            g_object_set(sink, "drop", TRUE, "max-buffers", 1u, "sync", FALSE, "enable-last-sample", FALSE, "wait-on-eos", FALSE,
-                         "caps", caps.get(), nullptr);
+            GstCapsPtr caps(
+                gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGB", nullptr));
+            // wait-on-eos off: the end of the stream must not wait for the newest frame to be
+            // shown.
+            g_object_set(sink, "drop", TRUE, "max-buffers", 1u, "sync", FALSE, "enable-last-sample",
+                         FALSE, "wait-on-eos", FALSE, "caps", caps.get(), nullptr);
             gst_bin_add_many(GST_BIN(m_graph.get()), queue, convert, sink, nullptr);
             gst_element_link_many(queue, convert, sink, nullptr);
             m_previewSink.reset(GST_ELEMENT(gst_object_ref(sink)));
@@ -220,7 +237,8 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
             if (teeCapture) {
                 GstPadLinkReturn linked = gst_pad_link(groupPin, teeInput.get());
                 (void)linked;
-                hr = rendererInput && GST_PAD_LINK_SUCCESSFUL(gst_pad_link(teePreview.get(), rendererInput.get()))
+                hr = rendererInput && GST_PAD_LINK_SUCCESSFUL(
+                                          gst_pad_link(teePreview.get(), rendererInput.get()))
                          ? S_OK
                          : VFW_E_NOT_CONNECTED;
                 if (teePreview && !rendererInput) {
@@ -228,8 +246,9 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
                     g_object_set(tee, "allow-not-linked", TRUE, nullptr);
                 } else if (teePreview) {
                     auto* last = new std::atomic<gint64>(0);
-                    gst_pad_add_probe(teePreview.get(), GST_PAD_PROBE_TYPE_BUFFER, ThrottlePreview, last,
-                                      [](gpointer p) { delete static_cast<std::atomic<gint64>*>(p); });
+                    gst_pad_add_probe(
+                        teePreview.get(), GST_PAD_PROBE_TYPE_BUFFER, ThrottlePreview, last,
+                        [](gpointer p) { delete static_cast<std::atomic<gint64>*>(p); });
                 }
                 if (holdFilter) {
                     holdInGraph = AddToGraph(holdFilter.get());
@@ -248,7 +267,9 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
                     hr = holdInGraph ? S_OK : E_FAIL;
                 }
                 if (holdFilter && holdInput0) {
-                    hr = GST_PAD_LINK_SUCCESSFUL(gst_pad_link(groupPin, holdInput0.get())) ? S_OK : VFW_E_NOT_CONNECTED;
+                    hr = GST_PAD_LINK_SUCCESSFUL(gst_pad_link(groupPin, holdInput0.get()))
+                             ? S_OK
+                             : VFW_E_NOT_CONNECTED;
                     *videoPin = std::move(holdOutput0);
                 } else {
                     *videoPin = GstPadPtr(GST_PAD(gst_object_ref(groupPin)));
@@ -265,7 +286,9 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
                 holdOutput1.reset(FindPin(holdFilter.get(), "Output1", &requested));
             }
             if (holdInput1 && holdOutput1) {
-                hr = GST_PAD_LINK_SUCCESSFUL(gst_pad_link(groupPin, holdInput1.get())) ? S_OK : VFW_E_NOT_CONNECTED;
+                hr = GST_PAD_LINK_SUCCESSFUL(gst_pad_link(groupPin, holdInput1.get()))
+                         ? S_OK
+                         : VFW_E_NOT_CONNECTED;
                 *audioPin = std::move(holdOutput1);
             } else {
                 *audioPin = GstPadPtr(GST_PAD(gst_object_ref(groupPin)));
@@ -286,8 +309,8 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
 GstElement* CConversionEngine::MuxInput(GstElement* mux, const char* padTemplate) {
     GstElement* queue = MakeElement("queue");
     if (!queue) return nullptr;
-    g_object_set(queue, "max-size-buffers", 0u, "max-size-time", guint64(0), "max-size-bytes", kMuxQueueBytes,
-                 nullptr);
+    g_object_set(queue, "max-size-buffers", 0u, "max-size-time", guint64(0), "max-size-bytes",
+                 kMuxQueueBytes, nullptr);
     if (!AddToGraph(queue)) return nullptr;
     GstPadPtr muxIn(gst_element_request_pad_simple(mux, padTemplate));
     GstPadPtr queueOut(gst_element_get_static_pad(queue, "src"));
@@ -299,8 +322,8 @@ GstElement* CConversionEngine::MuxInput(GstElement* mux, const char* padTemplate
 }
 
 HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPtr* multiplexer,
-                                    GstElement* videoEncoder, GstElement* audioEncoder, GstPad* videoPin,
-                                    GstPad* audioPin) {
+                                    GstElement* videoEncoder, GstElement* audioEncoder,
+                                    GstPad* videoPin, GstPad* audioPin) {
     if (!multiplexer) return E_POINTER;
     GstElement* mux = MakeElement("avimux", "AVI Mux");
     GstElement* writer = MakeElement("filesink", "File Writer");
@@ -310,7 +333,8 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
             if (e) gst_object_unref(gst_object_ref_sink(e));
         hr = E_FAIL;
     } else {
-        g_object_set(writer, "location", destination.c_str(), "sync", FALSE, "async", FALSE, nullptr);
+        g_object_set(writer, "location", destination.c_str(), "sync", FALSE, "async", FALSE,
+                     nullptr);
         gst_bin_add_many(GST_BIN(m_graph.get()), mux, writer, nullptr);
         gst_element_link(mux, writer);
         multiplexer->reset(GST_ELEMENT(gst_object_ref(mux)));
@@ -327,15 +351,18 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
             if (FAILED(hr)) return hr;
             GstElement* input = MuxInput(mux, "video_%u");
             if (!input) return E_FAIL;
+            m_encoderTimes = std::make_unique<CEncoderTimes>(videoEncoder);
             if (!gst_element_link(videoEncoder, input)) {
-                SetMediaErrorText("The AVI multiplexer does not take the output of " + ElementName(videoEncoder));
+                SetMediaErrorText("The AVI multiplexer does not take the output of " +
+                                  ElementName(videoEncoder));
                 return VFW_E_TYPE_NOT_ACCEPTED;
             }
         } else {
             GstElement* input = MuxInput(mux, "video_%u");
             GstPadPtr inputIn(input ? gst_element_get_static_pad(input, "sink") : nullptr);
             GstCapsPtr rgb(m_videoFormat ? timeline::VideoOutputCaps(*m_videoFormat)
-                                         : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
+                                         : gst_caps_new_simple("video/x-raw", "format",
+                                                               G_TYPE_STRING, "BGR", nullptr));
             hr = inputIn ? Connect(videoPin, inputIn.get(), MediaKind::Video, rgb.get()) : E_FAIL;
             if (FAILED(hr)) return hr;
         }
@@ -351,7 +378,8 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
             GstElement* consumer = input;
             if (ProducesMpegAudio(audioEncoder)) {
                 GstElement* parser = MakeElement("mpegaudioparse");
-                if (!parser || !AddToGraph(parser) || !gst_element_link(parser, input)) return E_FAIL;
+                if (!parser || !AddToGraph(parser) || !gst_element_link(parser, input))
+                    return E_FAIL;
                 consumer = parser;
             }
             hr = ConnectAudioEncoder(audioPin, audioEncoder, consumer, "The AVI multiplexer");
@@ -368,8 +396,8 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
     return hr;
 }
 
-HRESULT CConversionEngine::WriteMpeg(const std::string& destination, GstElement* mpegEncoder, GstPad* videoPin,
-                                     GstPad* audioPin) {
+HRESULT CConversionEngine::WriteMpeg(const std::string& destination, GstElement* mpegEncoder,
+                                     GstPad* videoPin, GstPad* audioPin) {
     if (!mpegEncoder) return E_INVALIDARG;
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(mpegEncoder), "location"))
         g_object_set(mpegEncoder, "location", destination.c_str(), nullptr);
@@ -383,7 +411,8 @@ HRESULT CConversionEngine::WriteMpeg(const std::string& destination, GstElement*
             return VFW_E_NOT_CONNECTED;
         }
         if (requested)
-            m_requestedPads.emplace_back(GST_ELEMENT(gst_object_ref(mpegEncoder)), GST_PAD(gst_object_ref(input.get())));
+            m_requestedPads.emplace_back(GST_ELEMENT(gst_object_ref(mpegEncoder)),
+                                         GST_PAD(gst_object_ref(input.get())));
         return Connect(pin, input.get(), kind);
     };
     if (videoPin) {
@@ -424,10 +453,14 @@ HRESULT CConversionEngine::SetEncoderQuality(GstElement* encoder) {
     if (!spec || !(spec->flags & G_PARAM_WRITABLE)) return E_NOINTERFACE;
     GValue value = G_VALUE_INIT;
     g_value_init(&value, spec->value_type);
-    if (G_IS_PARAM_SPEC_INT(spec)) g_value_set_int(&value, G_PARAM_SPEC_INT(spec)->maximum);
-    else if (G_IS_PARAM_SPEC_UINT(spec)) g_value_set_uint(&value, G_PARAM_SPEC_UINT(spec)->maximum);
-    else if (G_IS_PARAM_SPEC_FLOAT(spec)) g_value_set_float(&value, G_PARAM_SPEC_FLOAT(spec)->maximum);
-    else if (G_IS_PARAM_SPEC_DOUBLE(spec)) g_value_set_double(&value, G_PARAM_SPEC_DOUBLE(spec)->maximum);
+    if (G_IS_PARAM_SPEC_INT(spec))
+        g_value_set_int(&value, G_PARAM_SPEC_INT(spec)->maximum);
+    else if (G_IS_PARAM_SPEC_UINT(spec))
+        g_value_set_uint(&value, G_PARAM_SPEC_UINT(spec)->maximum);
+    else if (G_IS_PARAM_SPEC_FLOAT(spec))
+        g_value_set_float(&value, G_PARAM_SPEC_FLOAT(spec)->maximum);
+    else if (G_IS_PARAM_SPEC_DOUBLE(spec))
+        g_value_set_double(&value, G_PARAM_SPEC_DOUBLE(spec)->maximum);
     else {
         g_value_unset(&value);
         return E_NOINTERFACE;

@@ -2,6 +2,7 @@
 // Stop, and the preview frames.
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,9 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include <unistd.h>
-
 #include "ConversionEngine.h"
+#include "EncoderTimes.h"
 #include "GstIteration.h"
 #include "WrittenTime.h"
 
@@ -30,8 +30,8 @@ std::string TemporaryPathFor(const std::string& destination) {
     static std::atomic<unsigned> counter{0};
     namespace fs = std::filesystem;
     fs::path dest(destination);
-    const std::string tail = ".kestrine-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) +
-                             ".part";
+    const std::string tail = ".kestrine-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter.fetch_add(1)) + ".part";
     // A destination name near the 255-byte limit must still give a temporary name that fits:
     // shorten the copied name, at a UTF-8 character boundary.
     std::string base = dest.filename().string();
@@ -59,8 +59,10 @@ void TakeBusError(GstBus* bus) {
 
 }  // namespace
 
-HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t preview, const std::string& destination,
-                                         const ElementRef& videoEncoder, const ElementRef& audioEncoder,
+HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t preview,
+                                         const std::string& destination,
+                                         const ElementRef& videoEncoder,
+                                         const ElementRef& audioEncoder,
                                          const ElementRef& mpegEncoder,
                                          const std::optional<WaveFormat>& audioFormat) {
     ClearMediaErrorText();
@@ -108,12 +110,13 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     switch (format) {
         case Avi: {
             GstElementPtr mux;
-            hr = WriteAvi(m_temporaryPath, &mux, videoEncoder.get(), audioEncoder.get(), videoPin.get(),
-                          audioPin.get());
-            if (SUCCEEDED(hr) && audioEncoder && audioPin) hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
-            if (mux) m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(mux.get())), [](GstElement* e) {
-                gst_object_unref(e);
-            }));
+            hr = WriteAvi(m_temporaryPath, &mux, videoEncoder.get(), audioEncoder.get(),
+                          videoPin.get(), audioPin.get());
+            if (SUCCEEDED(hr) && audioEncoder && audioPin)
+                hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
+            if (mux)
+                m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(mux.get())),
+                                                [](GstElement* e) { gst_object_unref(e); }));
             sink = std::move(mux);
             break;
         }
@@ -129,10 +132,10 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
             break;
         case WavMp3:
             hr = WriteWav(m_temporaryPath, audioEncoder.get(), wavWriter.get(), audioPin.get());
-            if (SUCCEEDED(hr) && audioEncoder && audioPin) hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
-            m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(wavWriter.get())), [](GstElement* e) {
-                gst_object_unref(e);
-            }));
+            if (SUCCEEDED(hr) && audioEncoder && audioPin)
+                hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
+            m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(wavWriter.get())),
+                                            [](GstElement* e) { gst_object_unref(e); }));
             sink = std::move(wavWriter);
             sinkReportsPosition = true;
             break;
@@ -152,6 +155,14 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     if (preview) ShowVideoWindow();
     // The sink is watched from its first buffer on: its segments give the running times.
     if (sink) WatchSink(sink.get());
+    // An encoder that takes in frames is working, even while it writes nothing yet.
+    m_taken = std::make_unique<CWrittenTime>();
+    for (const ElementRef* encoder : {&videoEncoder, &audioEncoder})
+        if (*encoder && GST_OBJECT_PARENT(encoder->get()) == GST_OBJECT(m_graph.get()))
+            ForEachObject(gst_element_iterate_sink_pads(encoder->get()), [&](gpointer pad) {
+                m_taken->Watch(GST_PAD(pad));
+                return true;
+            });
     hr = m_stopRequested ? E_ABORT : StartPipeline(format);
     if (FAILED(hr)) {
         if (hr != E_ABORT) ShowError(hr);
@@ -176,7 +187,8 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     if (hr == S_OK) {
         std::filesystem::rename(m_temporaryPath, destination, error);
         if (error) {
-            SetMediaErrorText("The finished file cannot be moved to " + destination + ": " + error.message());
+            SetMediaErrorText("The finished file cannot be moved to " + destination + ": " +
+                              error.message());
             hr = E_FAIL;
         }
     }
@@ -187,11 +199,13 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
 }
 
 const char* CConversionEngine::PlanarYuvTaken(GstElement* element, const char* padName) {
-    GstPadTemplate* templ = gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(element), padName);
+    GstPadTemplate* templ =
+        gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(element), padName);
     if (!templ) return nullptr;
     GstCapsPtr accepted(gst_pad_template_get_caps(templ));
     for (const char* planar : {"I420", "Y42B"}) {
-        GstCapsPtr wanted(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, planar, nullptr));
+        GstCapsPtr wanted(
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, planar, nullptr));
         if (gst_caps_can_intersect(accepted.get(), wanted.get())) return planar;
     }
     return nullptr;
@@ -218,16 +232,19 @@ HRESULT CConversionEngine::StartPipeline(OutputFormat format) {
         ret = gst_element_set_state(pipeline, GST_STATE_PAUSED);
         if (ret == GST_STATE_CHANGE_ASYNC) {
             GstState state = GST_STATE_VOID_PENDING;
-            ret = gst_element_get_state(pipeline, &state, nullptr, GstClockTime(kStartLimitMs) * GST_MSECOND);
+            ret = gst_element_get_state(pipeline, &state, nullptr,
+                                        GstClockTime(kStartLimitMs) * GST_MSECOND);
             if (ret == GST_STATE_CHANGE_ASYNC) {
                 SetMediaErrorText("The media pipeline did not get ready within " +
                                   std::to_string(kStartLimitMs / 1000) + " seconds");
                 return E_FAIL;
             }
-            if (ret != GST_STATE_CHANGE_FAILURE && state != GST_STATE_PAUSED) ret = GST_STATE_CHANGE_FAILURE;
+            if (ret != GST_STATE_CHANGE_FAILURE && state != GST_STATE_PAUSED)
+                ret = GST_STATE_CHANGE_FAILURE;
         }
         if (ret != GST_STATE_CHANGE_FAILURE && m_stopRequested) return E_ABORT;
-        if (ret != GST_STATE_CHANGE_FAILURE) ret = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        if (ret != GST_STATE_CHANGE_FAILURE)
+            ret = gst_element_set_state(pipeline, GST_STATE_PLAYING);
     }
     if (ret == GST_STATE_CHANGE_FAILURE) {
         TakeBusError(m_events.get());
@@ -239,7 +256,8 @@ HRESULT CConversionEngine::StartPipeline(OutputFormat format) {
 
 HRESULT CConversionEngine::QueryWrittenTime(GstElement* sink, ReferenceTime* position) {
     gint64 ns = -1;
-    if (m_sinkReportsPosition && gst_element_query_position(sink, GST_FORMAT_TIME, &ns) && ns >= 0) {
+    if (m_sinkReportsPosition && gst_element_query_position(sink, GST_FORMAT_TIME, &ns) &&
+        ns >= 0) {
         *position = timeline::ToReferenceTime(GstClockTime(ns));
         return S_OK;
     }
@@ -266,9 +284,9 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
     }
 
     const Clock::time_point started = Clock::now();
-    Clock::time_point lastWrite = started, lastProduced = started;
+    Clock::time_point lastWrite = started, lastProduced = started, lastActive = started;
     ReferenceTime lastPosition = -1;
-    std::uint64_t producedBuffers = 0;
+    std::uint64_t producedBuffers = 0, writtenBuffers = 0, takenBuffers = 0;
     bool endedStalledStreams = false;
     HRESULT hr = S_OK;
     for (;;) {
@@ -285,8 +303,9 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         const std::int64_t progress = position * 10000 / duration;
         Notify(kProgress, 0, std::intptr_t(progress));
 
-        GstMessagePtr message(gst_bus_timed_pop_filtered(
-            m_events.get(), 100 * GST_MSECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        GstMessagePtr message(
+            gst_bus_timed_pop_filtered(m_events.get(), 100 * GST_MSECOND,
+                                       GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
             Stop();
             Notify(kProgress, 0, 10000);
@@ -324,7 +343,8 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         const GstClockTime durationNs = timeline::ToNanoseconds(duration);
         GstClockTime latest = m_written->Latest();
         if (latest != GST_CLOCK_TIME_NONE && latest > 4 * durationNs + 3600 * GST_SECOND) {
-            SetMediaErrorText("The encoder stamps its output with invalid times; choose another encoder");
+            SetMediaErrorText(
+                "The encoder stamps its output with invalid times; choose another encoder");
             Stop();
             hr = E_FAIL;
             break;
@@ -337,13 +357,22 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
             producedBuffers = m_produced->Buffers();
             lastProduced = Clock::now();
         }
+        // Progress is anything written or taken in by an encoder: an encoder that holds many
+        // frames before its first output, or takes minutes per frame, is working.
+        const std::uint64_t written = m_written->Buffers();
+        const std::uint64_t taken = m_taken ? m_taken->Buffers() : 0;
+        if (position != lastPosition || written != writtenBuffers || taken != takenBuffers)
+            lastActive = Clock::now();
+        writtenBuffers = written;
+        takenBuffers = taken;
         // Some inputs deliver all their data but never end their stream (the editing services
         // do this with WAV and AU files): once every group has produced the whole clip and
         // nothing has moved for a moment, end the streams here. A group that stopped a little
         // short of the end (rounding to whole buffers) gets a second's grace first.
         if (!endedStalledStreams && m_produced && !m_produced->AllEnded()) {
             const std::int64_t quietMs = std::min(ElapsedMs(lastProduced), ElapsedMs(lastWrite));
-            const GstClockTime nearEnd = durationNs > 250 * GST_MSECOND ? durationNs - 250 * GST_MSECOND : 0;
+            const GstClockTime nearEnd =
+                durationNs > 250 * GST_MSECOND ? durationNs - 250 * GST_MSECOND : 0;
             const GstClockTime wholeClip = durationNs > GST_MSECOND ? durationNs - GST_MSECOND : 0;
             if ((quietMs > 200 && m_produced->AllReached(wholeClip)) ||
                 (quietMs > 1000 && m_produced->AllReached(nearEnd))) {
@@ -351,15 +380,9 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
                 endedStalledStreams = true;
             }
         }
-        if (ElapsedMs(lastWrite) > kStallLimitMs) {
-            SetMediaErrorText("The conversion stalled: nothing was written for " + std::to_string(kStallLimitMs / 1000) +
-                              " seconds");
-            Stop();
-            hr = E_FAIL;
-            break;
-        }
-        if (ElapsedMs(started) > 3 * duration / 10000 + kStallLimitMs) {
-            SetMediaErrorText("The conversion took more than three times the clip's duration and was stopped");
+        if (ElapsedMs(lastActive) > kStallLimitMs) {
+            SetMediaErrorText("The conversion stalled: nothing was encoded or written for " +
+                              std::to_string(kStallLimitMs / 1000) + " seconds");
             Stop();
             hr = E_FAIL;
             break;
@@ -380,12 +403,15 @@ void CConversionEngine::EndStalledStreams() {
 HRESULT CConversionEngine::Stop() {
     m_stopRequested = true;
     if (!m_control) return E_FAIL;
-    if (gst_element_set_state(m_control.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
+    if (gst_element_set_state(m_control.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
+        return E_FAIL;
     Notify(kGraphStopped);
     return S_OK;
 }
 
-HRESULT CConversionEngine::StopWhenReady() { return Stop(); }
+HRESULT CConversionEngine::StopWhenReady() {
+    return Stop();
+}
 
 HRESULT CConversionEngine::SetPosition(ReferenceTime position) {
     if (!m_seeking) return E_FAIL;
@@ -443,7 +469,8 @@ HRESULT CConversionEngine::ShowVideoWindow() {
             gst_sample_unref(sample);
             return GST_FLOW_OK;
         };
-        gst_app_sink_set_callbacks(GST_APP_SINK(m_videoWindow.get()), &callbacks, m_ownerWindow, nullptr);
+        gst_app_sink_set_callbacks(GST_APP_SINK(m_videoWindow.get()), &callbacks, m_ownerWindow,
+                                   nullptr);
     }
     m_videoWindowActive = 1;
     return S_OK;

@@ -24,7 +24,7 @@
 namespace {
 
 // Bump when the trial rules or the format tables change: older caches are then rebuilt.
-constexpr int kCacheVersion = 1;
+constexpr int kCacheVersion = 2;
 
 constexpr EncoderCategory kCategories[] = {EncoderCategory::AviVideo, EncoderCategory::AviAudio,
                                            EncoderCategory::WavAudio};
@@ -121,8 +121,8 @@ bool MayEncode(GstElementFactory* factory, EncoderCategory category, int rate, i
     GstCapsPtr both(gst_caps_intersect(src.get(), writer.get()));
     for (guint i = 0; i < gst_caps_get_size(both.get()); ++i) {
         GstCapsPtr one(gst_caps_copy_nth(both.get(), i));
-        if (CapsAllow(one.get(), gst_structure_get_name(gst_caps_get_structure(one.get(), 0)),
-                      rate, channels))
+        if (CapsAllow(one.get(), gst_structure_get_name(gst_caps_get_structure(one.get(), 0)), rate,
+                      channels))
             return true;
     }
     return false;
@@ -132,8 +132,8 @@ bool MayEncode(GstElementFactory* factory, EncoderCategory category, int rate, i
 // filter after the encoder.
 std::string PlainCapsText(const GstCaps* caps) {
     if (!caps || gst_caps_is_empty(caps)) return {};
-    GstStructure* plain = gst_structure_new_empty(
-        gst_structure_get_name(gst_caps_get_structure(caps, 0)));
+    GstStructure* plain =
+        gst_structure_new_empty(gst_structure_get_name(gst_caps_get_structure(caps, 0)));
     const GstStructure* s = gst_caps_get_structure(caps, 0);
     gst_structure_foreach(
         s,
@@ -274,14 +274,13 @@ std::vector<EncoderEntry> RegistryEncoders(EncoderCategory category) {
         if (!IsEncoderOf(factory, category)) continue;
         const char* longName =
             gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
-        entries.push_back({gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)),
-                           longName ? longName : ""});
+        entries.push_back(
+            {gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), longName ? longName : ""});
     }
     gst_plugin_feature_list_free(features);
-    std::sort(entries.begin(), entries.end(),
-              [](const EncoderEntry& a, const EncoderEntry& b) {
-                  return a.factoryName < b.factoryName;
-              });
+    std::sort(entries.begin(), entries.end(), [](const EncoderEntry& a, const EncoderEntry& b) {
+        return a.factoryName < b.factoryName;
+    });
     return entries;
 }
 
@@ -324,8 +323,8 @@ struct Discovery {
     guint32 cookie = 0;
     bool cookieValid = false;
     std::string key;
-    std::map<std::string, std::vector<EncoderEntry>> lists;     // by category key
-    std::map<std::string, std::vector<WaveFormat>> formats;     // by "category/factory"
+    std::map<std::string, std::vector<EncoderEntry>> lists;  // by category key
+    std::map<std::string, std::vector<WaveFormat>> formats;  // by "category/factory"
 };
 
 Discovery& State() {
@@ -372,7 +371,8 @@ void TakeFromJson(Discovery& d, const QJsonObject& root) {
     const QJsonObject formats = root["formats"].toObject();
     for (auto it = formats.begin(); it != formats.end(); ++it) {
         std::vector<WaveFormat> list;
-        for (const QJsonValue& v : it.value().toArray()) list.push_back(FormatFromJson(v.toObject()));
+        for (const QJsonValue& v : it.value().toArray())
+            list.push_back(FormatFromJson(v.toObject()));
         d.formats.emplace(it.key().toStdString(), std::move(list));
     }
 }
@@ -397,7 +397,8 @@ void SaveLocked(Discovery& d) {
         for (const WaveFormat& f : list) array.append(FormatToJson(f));
         formats[QString::fromStdString(key)] = array;
     }
-    QJsonObject root{{"key", QString::fromStdString(d.key)}, {"lists", lists}, {"formats", formats}};
+    QJsonObject root{
+        {"key", QString::fromStdString(d.key)}, {"lists", lists}, {"formats", formats}};
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
     QSaveFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::WriteOnly)) return;
@@ -555,4 +556,6 @@ std::string EncoderCacheFile() {
     return CacheFileLocked(d);
 }
 
-int TrialEncodeCount() { return Trials; }
+int TrialEncodeCount() {
+    return Trials;
+}

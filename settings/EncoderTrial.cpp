@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "EncoderTimes.h"
 #include "MediaFramework.h"
 
 GST_DEBUG_CATEGORY_STATIC(trial_debug);
@@ -16,9 +17,10 @@ constexpr const char* kWavWriterCaps =
     "audio/x-raw, format=(string){ U8, S16LE, S24LE, S32LE }; audio/x-alaw; audio/x-mulaw; "
     "audio/mpeg, mpegversion=(int)1, layer=(int)3";
 
-constexpr int kVideoFrames = 5;
+// Three seconds: past the look-ahead of every encoder offered (x264 holds about two seconds).
+constexpr int kVideoFrames = 75;
 constexpr int kAudioBuffers = 5;  // each 1/20 s
-constexpr GstClockTime kVideoBound = 10 * GST_SECOND;
+constexpr GstClockTime kVideoBound = 30 * GST_SECOND;
 constexpr GstClockTime kAudioBound = 5 * GST_SECOND;
 
 void EnsureDebugCategory() {
@@ -85,7 +87,9 @@ GstPadProbeReturn OnEncodedBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer d
     return GST_PAD_PROBE_OK;
 }
 
-GstElement* Make(const char* factory) { return gst_element_factory_make(factory, nullptr); }
+GstElement* Make(const char* factory) {
+    return gst_element_factory_make(factory, nullptr);
+}
 
 bool ApplyProperties(GstElement* element, const PropertyList& properties, std::string& failure) {
     for (const auto& [name, value] : properties) {
@@ -141,6 +145,7 @@ TrialOutcome Finish(GstElement* pipeline, GstElement* encoder, bool ended, std::
     outcome.ok = ended && failure.empty();
     outcome.failure = failure;
     outcome.bytes = watch.bytes;
+    outcome.buffers = watch.buffers;
     outcome.inputNs = inputNs;
     return outcome;
 }
@@ -160,7 +165,8 @@ bool AddElements(GstElement* pipeline, std::initializer_list<GstElement*> elemen
 
 // Runs a linked trial pipeline to its end while watching what the encoder puts out; inputNs is
 // the length of the test input, bound the time allowed for the whole run.
-TrialOutcome RunTrial(GstElement* pipeline, GstElement* encoder, std::uint64_t inputNs, GstClockTime bound) {
+TrialOutcome RunTrial(GstElement* pipeline, GstElement* encoder, std::uint64_t inputNs,
+                      GstClockTime bound) {
     BufferWatch watch;
     watch.limit = inputNs + 10 * GST_SECOND;
     GstPadPtr src(gst_element_get_static_pad(encoder, "src"));
@@ -189,7 +195,9 @@ const char* CategoryKey(EncoderCategory category) {
     return "";
 }
 
-bool IsAudioCategory(EncoderCategory category) { return category != EncoderCategory::AviVideo; }
+bool IsAudioCategory(EncoderCategory category) {
+    return category != EncoderCategory::AviVideo;
+}
 
 GstCapsPtr WriterAcceptedCaps(EncoderCategory category) {
     if (category == EncoderCategory::WavAudio) {
@@ -216,28 +224,52 @@ GstCapsPtr WriterAcceptedCaps(EncoderCategory category) {
 
 TrialOutcome TrialEncodeVideo(const std::string& factoryName) {
     EnsureDebugCategory();
+    // The shape of a conversion: video through the encoder and PCM audio beside it into avimux,
+    // each behind its queue, so an encoder that would hold up the multiplexer fails here.
     GstElementPtr pipeline(gst_pipeline_new("encoder-trial"));
     GstElement* source = Make("videotestsrc");
     GstElement* filter = Make("capsfilter");
+    GstElement* queue = Make("queue");
     GstElement* convert = Make("videoconvert");
     GstElement* encoder = Make(factoryName.c_str());
+    GstElement* videoIn = Make("queue");
+    GstElement* tone = Make("audiotestsrc");
+    GstElement* pcm = Make("capsfilter");
+    GstElement* audioIn = Make("queue");
     GstElement* mux = Make("avimux");
     GstElement* sink = Make("fakesink");
     TrialOutcome outcome;
-    if (!AddElements(pipeline.get(), {source, filter, convert, encoder, mux, sink})) {
+    if (!AddElements(pipeline.get(), {source, filter, queue, convert, encoder, videoIn, tone, pcm,
+                                      audioIn, mux, sink})) {
         outcome.failure = "could not create the elements";
         return outcome;
     }
     g_object_set(source, "num-buffers", kVideoFrames, nullptr);
-    GstCapsPtr raw(gst_caps_from_string("video/x-raw, width=320, height=240, framerate=25/1"));
+    GstCapsPtr raw(gst_caps_from_string("video/x-raw, width=160, height=120, framerate=25/1"));
     g_object_set(filter, "caps", raw.get(), nullptr);
+    const int samplesPerFrame = 44100 / 25;
+    g_object_set(tone, "num-buffers", kVideoFrames, "samplesperbuffer", samplesPerFrame, nullptr);
+    GstCapsPtr audio(gst_caps_from_string("audio/x-raw, format=S16LE, rate=44100, channels=2"));
+    g_object_set(pcm, "caps", audio.get(), nullptr);
+    for (GstElement* q : {videoIn, audioIn})
+        g_object_set(q, "max-size-buffers", 0u, "max-size-time", guint64(0), "max-size-bytes",
+                     64u << 20, nullptr);
     g_object_set(sink, "sync", FALSE, nullptr);
-    if (!gst_element_link_many(source, filter, convert, encoder, mux, sink, nullptr)) {
+    if (!gst_element_link_many(source, filter, queue, convert, encoder, videoIn, mux, nullptr) ||
+        !gst_element_link_many(tone, pcm, audioIn, mux, sink, nullptr)) {
         outcome.failure = "not linkable to avimux";
         return outcome;
     }
+    CEncoderTimes times(encoder);
     outcome = RunTrial(pipeline.get(), encoder, kVideoFrames * GST_SECOND / 25, kVideoBound);
-    GST_DEBUG("%s: %s", factoryName.c_str(), outcome.ok ? "ok" : outcome.failure.c_str());
+    // Every frame comes out, one buffer each.
+    if (outcome.ok && outcome.buffers != std::uint64_t(kVideoFrames)) {
+        outcome.ok = false;
+        outcome.failure = std::to_string(outcome.buffers) + " buffers for " +
+                          std::to_string(kVideoFrames) + " frames";
+    }
+    GST_DEBUG("%s: %s%s", factoryName.c_str(), outcome.ok ? "ok" : outcome.failure.c_str(),
+              times.Restored() ? " (times restored from the input)" : "");
     return outcome;
 }
 
@@ -295,8 +327,7 @@ std::uint16_t FormatTagForCaps(const GstCaps* caps) {
         }
         return 0x00FF;  // AAC
     }
-    if (std::strcmp(name, "audio/x-ac3") == 0 || std::strcmp(name, "audio/ac3") == 0)
-        return 0x2000;
+    if (std::strcmp(name, "audio/x-ac3") == 0 || std::strcmp(name, "audio/ac3") == 0) return 0x2000;
     if (std::strcmp(name, "audio/x-wma") == 0) {
         gst_structure_get_int(s, "wmaversion", &version);
         return version == 1 ? 0x0160 : version == 2 ? 0x0161 : 0x0162;

@@ -28,14 +28,17 @@ using PropertyList = std::vector<std::pair<std::string, std::string>>;
 // What one trial encode found.
 struct TrialOutcome {
     bool ok = false;
-    std::string failure;     // why it failed, for the debug log
-    std::uint64_t bytes = 0;  // encoded bytes that left the encoder
+    std::string failure;        // why it failed, for the debug log
+    std::uint64_t bytes = 0;    // encoded bytes that left the encoder
+    std::uint64_t buffers = 0;  // encoded buffers that left the encoder
     std::uint64_t inputNs = 0;  // nanoseconds of raw media fed in
-    GstCapsPtr caps;          // the encoder's negotiated output caps
+    GstCapsPtr caps;            // the encoder's negotiated output caps
 };
 
-// Encodes 5 frames of 320x240 at 25 fps with a fresh instance of the factory into avimux and
-// checks that it gives buffers with valid, plausible timestamps. Bounded: gives up after 10 s.
+// Encodes 3 s of 160x120 at 25 fps with a fresh instance of the factory into avimux, with PCM
+// audio beside it as in a conversion, and checks that it gives one buffer per frame with valid,
+// plausible times (restored from the input where the encoder gives none, as a conversion
+// does). Bounded: gives up after 30 s.
 TrialOutcome TrialEncodeVideo(const std::string& factoryName);
 
 // Encodes a quarter second of a tone at rate and channels with a fresh instance of the factory,

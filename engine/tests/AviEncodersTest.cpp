@@ -13,48 +13,58 @@ namespace {
 
 // What ffprobe reads from a written AVI: counted and stated lengths, packet order.
 struct AviFacts {
-    qint64 videoFrames = -1;        // decoded frames
-    double videoDuration = 0;       // stated by the stream header, seconds
-    double audioDuration = 0;       // stated by the stream header, seconds
-    double audioDecoded = 0;        // samples decoded / sample rate, seconds
+    qint64 videoFrames = -1;          // decoded frames
+    double videoDuration = 0;         // stated by the stream header, seconds
+    double audioDuration = 0;         // stated by the stream header, seconds
+    double audioDecoded = 0;          // samples decoded / sample rate, seconds
     bool videoTimesIncrease = false;  // every video packet later than the one before
 };
 
-double Number(const QString& text) { return text.trimmed().toDouble(); }
+double Number(const QString& text) {
+    return text.trimmed().toDouble();
+}
 
 AviFacts ReadAvi(const QString& path) {
     AviFacts facts;
     QString out;
-    testmedia::RunProgram("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                                      "stream=nb_read_frames,duration", "-of", "default=nw=1", path},
-                          &out);
+    testmedia::RunProgram(
+        "ffprobe",
+        {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=nb_read_frames,duration", "-of", "default=nw=1", path},
+        &out);
     for (const QString& line : out.split('\n')) {
         if (line.startsWith("nb_read_frames=")) facts.videoFrames = line.mid(15).toLongLong();
         if (line.startsWith("duration=")) facts.videoDuration = Number(line.mid(9));
     }
-    testmedia::RunProgram("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "stream=duration",
-                                      "-of", "default=nw=1:nk=1", path},
+    testmedia::RunProgram("ffprobe",
+                          {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                           "stream=duration", "-of", "default=nw=1:nk=1", path},
                           &out);
     facts.audioDuration = Number(out);
     // The audio as decoded: the sum of the decoded frames' lengths.
-    testmedia::RunProgram("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                                      "frame=nb_samples", "-of", "csv=p=0", path},
+    testmedia::RunProgram("ffprobe",
+                          {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                           "frame=nb_samples", "-of", "csv=p=0", path},
                           &out);
     qint64 samples = 0;
-    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) samples += line.trimmed().toLongLong();
-    testmedia::RunProgram("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "stream=sample_rate",
-                                      "-of", "default=nw=1:nk=1", path},
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts))
+        samples += line.trimmed().toLongLong();
+    testmedia::RunProgram("ffprobe",
+                          {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                           "stream=sample_rate", "-of", "default=nw=1:nk=1", path},
                           &out);
     if (Number(out) > 0) facts.audioDecoded = samples / Number(out);
-    testmedia::RunProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,dts_time",
-                                      "-of", "csv=p=0", path},
+    testmedia::RunProgram("ffprobe",
+                          {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                           "packet=pts_time,dts_time", "-of", "csv=p=0", path},
                           &out);
     double previous = -1;
     int packets = 0;
     facts.videoTimesIncrease = true;
     for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
         const QStringList f = line.split(',');
-        const QString stamp = f.value(1) != "N/A" && !f.value(1).isEmpty() ? f.value(1) : f.value(0);
+        const QString stamp =
+            f.value(1) != "N/A" && !f.value(1).isEmpty() ? f.value(1) : f.value(0);
         if (stamp == "N/A" || stamp.isEmpty()) {
             facts.videoTimesIncrease = false;
             break;
@@ -77,9 +87,11 @@ protected:
     QString Source(const char* size, int seconds) {
         const QString path = m_dir.filePath(QString("source_%1_%2.wmv").arg(size).arg(seconds));
         const QString length = QString::number(seconds);
-        EXPECT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", QString("testsrc2=size=%1:rate=25:duration=%2").arg(size, length),
-                                        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + length,
-                                        "-ac", "2", "-c:v", "wmv2", "-b:v", "1500k", "-c:a", "wmav2", path}),
+        EXPECT_EQ(testmedia::RunFfmpeg(
+                      {"-f", "lavfi", "-i",
+                       QString("testsrc2=size=%1:rate=25:duration=%2").arg(size, length), "-f",
+                       "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + length,
+                       "-ac", "2", "-c:v", "wmv2", "-b:v", "1500k", "-c:a", "wmav2", path}),
                   0);
         return path;
     }
@@ -154,7 +166,8 @@ TEST_F(AviEncoders, EveryOfferedVideoEncoderWritesTheWholeClip) {
         settings.audioEncoder = Make("lamemp3enc");
         settings.audioFormat = Mp3();
         const QString dest = m_dir.filePath(QString::fromStdString(e.factoryName) + ".avi");
-        ASSERT_EQ(Convert(source, dest, settings), S_OK) << e.factoryName << ": " << MediaErrorText();
+        ASSERT_EQ(Convert(source, dest, settings), S_OK)
+            << e.factoryName << ": " << MediaErrorText();
         ExpectWholeClip(source, dest, e.factoryName);
     }
 }
