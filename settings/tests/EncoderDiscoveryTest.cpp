@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gst/base/gstbasetransform.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
@@ -13,8 +13,12 @@
 
 namespace {
 
-// Two pass-through "encoders" that avimux takes (raw I420): one stamps its output like a working
-// encoder, the other stamps every buffer 2^63 as a broken encoder in this distribution does.
+// Pass-through "encoders" that avimux takes (raw I420): one stamps its output like a working
+// encoder, one stamps every buffer 2^63 as libav's MPEG-4 Part 2 encoder in this distribution
+// does (its times can be restored from the input), and one stamps its first buffer rightly and
+// every later one 2^63 (its stamps cannot be trusted at all).
+enum Stamping { kKeep, kBreakAll, kBreakLater };
+
 struct StampEncoder {
     GstBaseTransform parent;
 };
@@ -28,47 +32,58 @@ GstFlowReturn BreakStamp(GstBaseTransform*, GstBuffer* buffer) {
     return GST_FLOW_OK;
 }
 
-GstFlowReturn KeepStamp(GstBaseTransform*, GstBuffer*) { return GST_FLOW_OK; }
+GstFlowReturn BreakLaterStamp(GstBaseTransform* self, GstBuffer* buffer) {
+    return GST_BUFFER_PTS(buffer) > 0 ? BreakStamp(self, buffer) : GST_FLOW_OK;
+}
 
-GstStaticPadTemplate kRawI420 =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("video/x-raw, format=(string)I420"));
-GstStaticPadTemplate kRawI420Src =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("video/x-raw, format=(string)I420"));
+GstFlowReturn KeepStamp(GstBaseTransform*, GstBuffer*) {
+    return GST_FLOW_OK;
+}
 
-template <bool broken>
+GstStaticPadTemplate kRawI420 = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw, format=(string)I420"));
+GstStaticPadTemplate kRawI420Src = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw, format=(string)I420"));
+
+constexpr const char* kNames[] = {"Test stamp-keeping encoder", "Test stamp-breaking encoder",
+                                  "Test later-stamp-breaking encoder"};
+constexpr const char* kTypes[] = {"KestrineTestGoodStamps", "KestrineTestBrokenStamps",
+                                  "KestrineTestLaterBrokenStamps"};
+
+template <Stamping stamping>
 void ClassInit(gpointer klass, gpointer) {
     auto* element = GST_ELEMENT_CLASS(klass);
     gst_element_class_add_static_pad_template(element, &kRawI420);
     gst_element_class_add_static_pad_template(element, &kRawI420Src);
-    gst_element_class_set_static_metadata(
-        element, broken ? "Test stamp-breaking encoder" : "Test stamp-keeping encoder",
-        "Codec/Encoder/Video", "test", "test");
-    GST_BASE_TRANSFORM_CLASS(klass)->transform_ip = broken ? BreakStamp : KeepStamp;
+    gst_element_class_set_static_metadata(element, kNames[stamping], "Codec/Encoder/Video", "test",
+                                          "test");
+    GST_BASE_TRANSFORM_CLASS(klass)->transform_ip = stamping == kKeep       ? KeepStamp
+                                                    : stamping == kBreakAll ? BreakStamp
+                                                                            : BreakLaterStamp;
     GST_BASE_TRANSFORM_CLASS(klass)->passthrough_on_same_caps = FALSE;
 }
 
-template <bool broken>
+template <Stamping stamping>
 GType StampEncoderType() {
     static GType type = 0;
     if (!type) {
         GTypeInfo info = {};
         info.class_size = sizeof(StampEncoderClass);
-        info.class_init = ClassInit<broken>;
+        info.class_init = ClassInit<stamping>;
         info.instance_size = sizeof(StampEncoder);
-        type = g_type_register_static(GST_TYPE_BASE_TRANSFORM,
-                                      broken ? "KestrineTestBrokenStamps" : "KestrineTestGoodStamps",
-                                      &info, GTypeFlags(0));
+        type =
+            g_type_register_static(GST_TYPE_BASE_TRANSFORM, kTypes[stamping], &info, GTypeFlags(0));
     }
     return type;
 }
 
 gboolean RegisterTestEncoders(GstPlugin* plugin) {
     return gst_element_register(plugin, "kestrinetestbrokenenc", GST_RANK_NONE,
-                                StampEncoderType<true>()) &&
+                                StampEncoderType<kBreakAll>()) &&
+           gst_element_register(plugin, "kestrinetestlaterbrokenenc", GST_RANK_NONE,
+                                StampEncoderType<kBreakLater>()) &&
            gst_element_register(plugin, "kestrinetestgoodenc", GST_RANK_NONE,
-                                StampEncoderType<false>());
+                                StampEncoderType<kKeep>());
 }
 
 class EncoderDiscoveryTest : public ::testing::Test {
@@ -83,25 +98,29 @@ protected:
 
 }  // namespace
 
-TEST_F(EncoderDiscoveryTest, TrialRejectsInvalidTimestampsAndAcceptsValidOnes) {
+TEST_F(EncoderDiscoveryTest, TrialRestoresMissingTimesAndRejectsUntrustworthyOnes) {
     static bool registered = gst_plugin_register_static(
         GST_VERSION_MAJOR, GST_VERSION_MINOR, "kestrinetestencoders", "test encoders",
         RegisterTestEncoders, "1.0", "LGPL", "test", "test", "test");
     ASSERT_TRUE(registered);
     TrialOutcome good = TrialEncodeVideo("kestrinetestgoodenc");
     EXPECT_TRUE(good.ok) << good.failure;
-    TrialOutcome broken = TrialEncodeVideo("kestrinetestbrokenenc");
+    TrialOutcome restored = TrialEncodeVideo("kestrinetestbrokenenc");
+    EXPECT_TRUE(restored.ok) << restored.failure;
+    TrialOutcome broken = TrialEncodeVideo("kestrinetestlaterbrokenenc");
     EXPECT_FALSE(broken.ok);
     EXPECT_NE(broken.failure.find("timestamp"), std::string::npos) << broken.failure;
 
-    // The registry changed: a fresh cache lists the working one and leaves out the broken one.
+    // The registry changed: a fresh cache lists the working ones and leaves out the broken one.
     QTemporaryDir cache;
     SetEncoderCacheFolder(cache.path().toStdString());
     std::vector<EncoderEntry> video = VerifiedEncoders(EncoderCategory::AviVideo);
     EXPECT_TRUE(Lists(video, "kestrinetestgoodenc"));
-    EXPECT_FALSE(Lists(video, "kestrinetestbrokenenc"));
-    // This build's avenc_mpeg4 stamps 2^63 and its MPEG-1/2 video encoders refuse every rate.
-    EXPECT_FALSE(Lists(video, "avenc_mpeg4"));
+    EXPECT_TRUE(Lists(video, "kestrinetestbrokenenc"));
+    EXPECT_FALSE(Lists(video, "kestrinetestlaterbrokenenc"));
+    // This build's avenc_mpeg4 stamps 2^63, which is mended; its MPEG-1/2 video encoders refuse
+    // every rate.
+    EXPECT_TRUE(Lists(video, "avenc_mpeg4"));
     EXPECT_FALSE(Lists(video, "avenc_mpeg1video"));
     EXPECT_FALSE(Lists(video, "avenc_mpeg2video"));
     if (HasElementFactory("x264enc")) {
@@ -187,7 +206,8 @@ TEST_F(EncoderDiscoveryTest, TrialsKeepTheEncodersComplaintsOffTheErrorStream) {
     const QString captured = cache.filePath("stderr.txt");
     std::fflush(stderr);
     const int saved = ::dup(STDERR_FILENO);
-    const int capture = ::open(captured.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int capture =
+        ::open(captured.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(capture, 0);
     ::dup2(capture, STDERR_FILENO);
     ::close(capture);

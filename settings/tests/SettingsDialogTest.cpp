@@ -116,7 +116,7 @@ TEST_F(SettingsDialogTest, AviOpensWithDefaultsEncodersAndEveryControlEnabled) {
 
     QStringList video = Items(Combo(d, IDC_VIDEO_LIST));
     EXPECT_EQ(video.value(0), "_Uncompressed_");
-    EXPECT_FALSE(video.contains("libav MPEG-4 part 2 encoder"));  // broken timestamps
+    EXPECT_TRUE(video.contains("libav MPEG-4 part 2 encoder"));  // its times are mended
     EXPECT_EQ(Combo(d, IDC_AUDIO_LIST)->itemText(0), "_Uncompressed_");
     EXPECT_TRUE(Items(Combo(d, IDC_AUDIO_LIST)).contains("TwoLAME mp2 encoder"));
     EXPECT_EQ(Text(d, IDC_VIDEO_LIST), "_Uncompressed_");
