@@ -4,7 +4,8 @@ and checks what landed there, the way a desktop and a GStreamer user meet it:
 
   - the menu entry and the AppStream data pass desktop-file-validate and
     `appstreamcli validate --no-net`, and name a program and an icon that were installed;
-  - the icon theme holds the application icon at every size, each of its nominal size;
+  - the icon theme holds the application icon at every size, each of its nominal size, and
+    scalable;
   - the manual page of kestrine-cli is its --help text;
   - the help page sits where the installed program looks for it;
   - gst-inspect-1.0 finds tarrowhold and the writers through the installed plugin folder alone;
@@ -24,6 +25,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+from xml.etree import ElementTree
 
 ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
 failures = []
@@ -61,12 +63,13 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--plugin-dir", required=True, help="plugin folder relative to the prefix")
     parser.add_argument("--app-id", required=True)
+    parser.add_argument("--cmake", default="cmake")
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory(prefix="kestrine-install-") as temp:
         destdir = os.path.join(temp, "root")
         usr = destdir + "/usr"
-        installed = run(["cmake", "--install", args.build, "--prefix", "/usr"],
+        installed = run([args.cmake, "--install", args.build, "--prefix", "/usr"],
                         env=dict(os.environ, DESTDIR=destdir))
         if installed.returncode != 0:
             print(installed.stdout, installed.stderr, file=sys.stderr)
@@ -104,6 +107,12 @@ def main():
         for size in ICON_SIZES:
             path = f"{usr}/share/icons/hicolor/{size}x{size}/apps/{icon}.png"
             check(os.path.exists(path) and png_size(path) == (size, size), f"icon {size}x{size}")
+        try:
+            svg = ElementTree.parse(f"{usr}/share/icons/hicolor/scalable/apps/{icon}.svg").getroot()
+        except (OSError, ElementTree.ParseError):
+            svg = None
+        check(svg is not None and svg.tag == "{http://www.w3.org/2000/svg}svg" and svg.get("viewBox") == "0 0 64 64",
+              "scalable icon")
 
         man = f"{usr}/share/man/man1/kestrine-cli.1.gz"
         help_text = run([f"{usr}/bin/kestrine-cli", "--help"]).stdout

@@ -7,6 +7,7 @@
 // same base colour so skinned labels blend into the panels), and one accent hue per command.
 
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -401,23 +402,29 @@ void FillGrain(QPainter& p, const QRect& area) {
     p.fillRect(area, QBrush(grain));
 }
 
-void Logo(QPainter& p, QPointF c, qreal size) {
-    // A kestrel's swept wing over a play mark: two strokes and a triangle.
-    p.save();
-    p.translate(c);
-    p.scale(size / 32.0, size / 32.0);
+// The logo, a kestrel's swept wing over a play mark, on a 32-unit grid around the origin.
+QPainterPath LogoWing() {
     QPainterPath wing;
     wing.moveTo(-13, 4);
     wing.cubicTo(-6, -8, 4, -12, 14, -11);
     wing.cubicTo(6, -7, 0, -2, -3, 6);
     wing.closeSubpath();
+    return wing;
+}
+
+QPolygonF LogoPlayMark() {
+    return QPolygonF({QPointF(-1, 4), QPointF(12, 9.5), QPointF(-1, 15)});
+}
+
+void Logo(QPainter& p, QPointF c, qreal size) {
+    p.save();
+    p.translate(c);
+    p.scale(size / 32.0, size / 32.0);
     p.setPen(Qt::NoPen);
     p.setBrush(kWhite);
-    p.drawPath(wing);
-    QPolygonF play;
-    play << QPointF(-1, 4) << QPointF(12, 9.5) << QPointF(-1, 15);
+    p.drawPath(LogoWing());
     p.setBrush(kAmber.top);
-    p.drawPolygon(play);
+    p.drawPolygon(LogoPlayMark());
     p.restore();
 }
 
@@ -555,14 +562,94 @@ QImage DialogBackground(int w, int h, int clientW, int clientH, int band, const 
 
 // The application icon, drawn on a 64-unit grid and scaled to the size asked for, so every
 // size of the desktop's icon theme is painted rather than resampled.
+const QRectF kAppBadge(3, 3, 58, 57);
+constexpr qreal kAppBadgeRadius = 14;
+const QPointF kAppLogoCentre(33, 31);
+constexpr qreal kAppLogoSize = 52;
+
 QImage AppIcon(int size = 64) {
     QImage image = Canvas(size, size);
     QPainter p(&image);
     Begin(p);
     p.scale(size / 64.0, size / 64.0);
-    Badge(p, QRectF(3, 3, 58, 57), 14, Hue{kBar, kIndigo});
-    Logo(p, QPointF(33, 31), 52);
+    Badge(p, kAppBadge, kAppBadgeRadius, Hue{kBar, kIndigo});
+    Logo(p, kAppLogoCentre, kAppLogoSize);
     return image;
+}
+
+QString SvgColour(const QColor& colour) {
+    return colour.name(QColor::HexRgb);
+}
+
+QString SvgNumber(qreal value) {
+    return QString::number(value, 'g', 6);
+}
+
+// The path data of a painter path (moves, lines and cubic curves, as the logo uses).
+QString SvgPathData(const QPainterPath& path) {
+    QStringList parts;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        const QString point = SvgNumber(e.x) + " " + SvgNumber(e.y);
+        if (e.isMoveTo())
+            parts << "M " + point;
+        else if (e.isLineTo())
+            parts << "L " + point;
+        else if (e.isCurveTo())
+            parts << "C " + point;
+        else
+            parts << point;
+    }
+    return parts.join(' ') + " Z";
+}
+
+// The application icon as SVG for the icon theme's scalable size: the same badge (shadow,
+// gradient, rim, gloss) and logo shapes as AppIcon.
+QByteArray AppIconSvg() {
+    const QRectF r = kAppBadge;
+    const qreal radius = kAppBadgeRadius;
+    const QRectF rim = r.adjusted(0.5, 0.5, -0.5, -0.5);
+    const QRectF gloss = r.adjusted(1.5, 1.5, -1.5, -r.height() / 2);
+    QString play;
+    for (const QPointF& point : LogoPlayMark())
+        play += SvgNumber(point.x()) + "," + SvgNumber(point.y()) + " ";
+    auto rect = [](const QRectF& box, qreal rx, const QString& rest) {
+        return QStringLiteral(
+                   "  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" %6/>\n")
+            .arg(SvgNumber(box.x()), SvgNumber(box.y()), SvgNumber(box.width()),
+                 SvgNumber(box.height()), SvgNumber(rx), rest);
+    };
+    QString svg;
+    svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg +=
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\" viewBox=\"0 0 64 "
+        "64\">\n";
+    svg += "  <defs>\n";
+    svg += QStringLiteral(
+               "    <linearGradient id=\"fill\" x1=\"0\" y1=\"%1\" x2=\"0\" y2=\"%2\" "
+               "gradientUnits=\"userSpaceOnUse\"><stop offset=\"0\" stop-color=\"%3\"/>"
+               "<stop offset=\"1\" stop-color=\"%4\"/></linearGradient>\n")
+               .arg(SvgNumber(r.top()), SvgNumber(r.bottom()), SvgColour(kBar), SvgColour(kIndigo));
+    svg += QStringLiteral(
+               "    <linearGradient id=\"gloss\" x1=\"0\" y1=\"%1\" x2=\"0\" y2=\"%2\" "
+               "gradientUnits=\"userSpaceOnUse\"><stop offset=\"0\" stop-color=\"#ffffff\" "
+               "stop-opacity=\"0.431\"/><stop offset=\"1\" stop-color=\"#ffffff\" "
+               "stop-opacity=\"0.039\"/></linearGradient>\n")
+               .arg(SvgNumber(r.top()), SvgNumber(r.center().y()));
+    svg += "  </defs>\n";
+    svg += rect(r.translated(0, 1.2), radius, "fill=\"#141446\" fill-opacity=\"0.275\"");
+    svg += rect(
+        rim, radius,
+        "fill=\"url(#fill)\" stroke=\"" + SvgColour(kIndigo.darker(125)) + "\" stroke-width=\"1\"");
+    svg += rect(gloss, radius - 1.5, "fill=\"url(#gloss)\"");
+    svg += QStringLiteral("  <g transform=\"translate(%1 %2) scale(%3)\">\n")
+               .arg(SvgNumber(kAppLogoCentre.x()), SvgNumber(kAppLogoCentre.y()),
+                    SvgNumber(kAppLogoSize / 32.0));
+    svg += "    <path d=\"" + SvgPathData(LogoWing()) + "\" fill=\"#ffffff\"/>\n";
+    svg +=
+        "    <polygon points=\"" + play.trimmed() + "\" fill=\"" + SvgColour(kAmber.top) + "\"/>\n";
+    svg += "  </g>\n</svg>\n";
+    return svg.toUtf8();
 }
 
 }  // namespace
@@ -616,7 +703,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    // The desktop's icon theme sizes of the application icon, as <icon folder>/kestrine-<size>.png.
+    // The desktop's icon theme sizes of the application icon, as <icon folder>/kestrine-<size>.png,
+    // and its scalable form, <icon folder>/kestrine.svg.
     if (argc == 3) {
         QDir icons(QString::fromLocal8Bit(argv[2]));
         if (!icons.mkpath(".")) {
@@ -629,6 +717,11 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
                 return 1;
             }
+        }
+        QFile svg(icons.filePath(QStringLiteral("kestrine.svg")));
+        if (!svg.open(QIODevice::WriteOnly) || svg.write(AppIconSvg()) < 0) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(svg.fileName()));
+            return 1;
         }
     }
     return 0;
