@@ -13,6 +13,7 @@
 #include "MainDlg.h"
 #include "MediaFramework.h"
 #include "ProfileStore.h"
+#include "SessionEnd.h"
 
 namespace {
 CMainApp* g_app = nullptr;
@@ -75,6 +76,16 @@ QStringList CMainApp::CommandLineFiles(const QStringList& arguments) {
 bool CMainApp::InitInstance() {
     Prepare();
     auto dialog = CreateMainWindow(QCoreApplication::arguments());
+    // The session ending (SIGTERM, SIGHUP) closes the window as Exit does: a running conversion
+    // stops and its temporary file goes. A dialog open on top of the window is cancelled first.
+    CSessionEnd sessionEnd([window = dialog.get()](int) {
+        for (int open = 0; open < 8; ++open) {
+            auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!modal || modal == window) break;
+            modal->reject();
+        }
+        window->OnExit();
+    });
     dialog->exec();
     // The window's objects go first (engine, clips, controls), then the media framework would
     // be released; GStreamer keeps its registry for the life of the process, so nothing follows.

@@ -211,7 +211,8 @@ A complete output shorter than its clip (a source that ends early) is kept
 and reported with a warning, in the log and on stderr.
 
 Exit status: 0 every clip complete, 1 a clip failed or was rejected,
-2 usage error, 130 stopped by Ctrl-C (the running clip ends "Stopped",
-later clips are not started).
+2 usage error, 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP (the
+running clip ends "Stopped", its temporary file is removed, later clips are
+not started).
 )";
 }

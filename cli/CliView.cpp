@@ -6,9 +6,12 @@
 
 namespace {
 
+// The signal that asked the batch to stop (SIGINT, SIGTERM or SIGHUP); 0 for none.
 volatile std::sig_atomic_t g_interrupt = 0;
 
-void OnInterrupt(int) { g_interrupt = 1; }
+void OnInterrupt(int signal) {
+    g_interrupt = signal;
+}
 
 bool IsFinal(const std::string& status) {
     return status == batchtext::kComplete || status == batchtext::kError || status.starts_with("Stopped - ");
@@ -105,14 +108,21 @@ void CCliView::InstallInterruptHandler() {
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // the second Ctrl-C takes the default action
-    sigaction(SIGINT, &action, nullptr);
+    action.sa_flags = SA_RESETHAND;  // a second signal of the same kind takes the default action
+    // A terminal that closes (SIGHUP) and a session or `timeout` that ends the program (SIGTERM)
+    // stop the batch as Ctrl-C does, so the running clip's temporary file is removed.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 bool CCliView::InterruptRequested() { return g_interrupt != 0; }
 
+int CCliView::InterruptSignal() {
+    return g_interrupt;
+}
+
 int CliExitCode(const std::vector<std::string>& statuses, int rejected, bool interrupted) {
-    if (interrupted) return 130;
+    if (interrupted)
+        return 128 + (CCliView::InterruptSignal() ? CCliView::InterruptSignal() : SIGINT);
     if (rejected > 0) return 1;
     for (const std::string& status : statuses)
         if (status != batchtext::kComplete) return 1;

@@ -38,10 +38,12 @@ public:
     const std::vector<std::string>& Statuses() const { return m_status; }
     bool Interrupted() const;
 
-    // Ctrl-C sets a flag that the next PumpMessages turns into the Stop command; a second
-    // Ctrl-C ends the program the hard way.
+    // Ctrl-C, SIGTERM and SIGHUP set a flag that the next PumpMessages turns into the Stop
+    // command; a second signal of the same kind ends the program the hard way.
     static void InstallInterruptHandler();
     static bool InterruptRequested();
+    // The signal that asked for the stop, 0 for none.
+    static int InterruptSignal();
 
 private:
     void ClearProgressLine();
@@ -59,5 +61,6 @@ private:
     CBatchDriver* m_driver = nullptr;
 };
 
-// 0 every clip "Complete", 1 a clip failed or was rejected, 130 stopped by Ctrl-C.
+// 0 every clip "Complete", 1 a clip failed or was rejected, 128 + the signal's number when a
+// signal stopped the batch (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).
 int CliExitCode(const std::vector<std::string>& statuses, int rejected, bool interrupted);

@@ -22,7 +22,6 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 1;
-constexpr int kExitInterrupted = 130;
 
 int UsageError(const std::string& error) {
     std::fprintf(stderr, "kestrine-cli: %s\nTry 'kestrine-cli --help' for more information.\n", error.c_str());
@@ -95,13 +94,13 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<CProjectItem>> clips;
     int rejected = 0;
     for (const std::string& file : options.files) {
-        if (CCliView::InterruptRequested()) return kExitInterrupted;
+        if (CCliView::InterruptRequested()) return CliExitCode({}, 0, true);
         if (auto clip = AcceptClip(file))
             clips.push_back(std::move(clip));
         else
             ++rejected;
     }
-    if (CCliView::InterruptRequested()) return kExitInterrupted;
+    if (CCliView::InterruptRequested()) return CliExitCode({}, 0, true);
     if (clips.empty()) {
         std::fprintf(stderr, "kestrine-cli: no file to convert\n");
         return kExitFailed;

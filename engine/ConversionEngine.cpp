@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "EncoderTimes.h"
+#include "StreamGuard.h"
 #include "WrittenTime.h"
 
 using timeline::ReferenceTime;
@@ -224,6 +225,8 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
         }
     }
     auto frontEnd = std::make_unique<FrontEnd>();
+    // Before the timeline joins the pipeline: its sources and decoders are guarded as they come.
+    m_streamGuard = CStreamGuard::Install(m_graph.get());
     // The pipeline takes a reference of its own (the timeline is not floating): m_timeline keeps
     // the engine's one.
     if (!gst_bin_add(GST_BIN(m_graph.get()), GST_ELEMENT(m_timeline.get()))) return E_FAIL;
@@ -266,6 +269,9 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
             return E_FAIL;
         }
         group.outputPin.reset(gst_element_get_static_pad(group.capsFilter.get(), "src"));
+        m_streamGuard->WatchGroupOutput(group.outputPin.get(), kind == MediaKind::Video
+                                                                   ? CStreamGuard::kVideo
+                                                                   : CStreamGuard::kAudio);
         frontEnd->groups.push_back(std::move(group));
     }
     // Everything the front end produces, for noticing inputs that never end their stream.

@@ -13,6 +13,7 @@
 #include "GstPtr.h"
 #include "MediaGraph.h"
 #include "Result.h"
+#include "StreamGuard.h"
 #include "Timeline.h"
 
 class CWrittenTime;
@@ -213,6 +214,7 @@ private:
     std::unique_ptr<CWrittenTime> m_taken;     // what the encoders take in
     std::unique_ptr<CEncoderTimes>
         m_encoderTimes;  // the video encoder's output times, where it gives none
+    std::shared_ptr<CStreamGuard> m_streamGuard;  // ends streams at damaged time stamps
     std::string m_temporaryPath;
     bool m_sinkReportsPosition = false;  // the sink answers a TIME position query
     // Set by Stop: a stop that comes while the pipeline is still being built or started (from a

@@ -307,17 +307,63 @@ TEST_F(CliFaultsTest, SourceDeletedOrTruncatedDuringConversion) {
     }
 }
 
-// Ctrl-C at random moments: the program stops within a second, the running clip is "Stopped",
-// and nothing is left at its final name nor as a temporary file; the file already at the
-// destination survives. A later complete run replaces it.
+// A file whose time stamps jump by a day after a few frames (a damaged time stamp, the header
+// agreeing with it): every output format ends the clip where the jump is, in seconds rather than
+// after a day of repeated frames and silence, as a complete file that says it is short.
+TEST_F(CliFaultsTest, TimeStampJumpOfADayEndsTheClipWhereItJumps) {
+    const QString source = m_in + "/jump.mkv";
+    ASSERT_EQ(testmedia::RunFfmpeg({"-t",        "3",
+                                    "-f",        "lavfi",
+                                    "-i",        "testsrc=size=320x240:rate=25",
+                                    "-t",        "3",
+                                    "-f",        "lavfi",
+                                    "-i",        "sine=frequency=440:sample_rate=32000",
+                                    "-vf",       "setpts='if(gte(N,10),PTS+86400/TB,PTS)'",
+                                    "-af",       "asetpts='if(gte(T,0.4),PTS+86400/TB,PTS)'",
+                                    "-fps_mode", "passthrough",
+                                    "-c:v",      "mjpeg",
+                                    "-c:a",      "pcm_s16le",
+                                    source}),
+              0);
+    const struct {
+        QStringList args;
+        QString output;
+    } formats[] = {
+        {AviArgs(m_out), "jump_converted.avi"},
+        {{"--format", "mpeg", "--mpeg-type", "VCD", "--standard", "PAL", "--out", m_out, "--"},
+         "jump_converted.mpg"},
+        {WavArgs(m_out), "jump_converted.wav"},
+    };
+    for (const auto& format : formats) {
+        CliRun run = Run(QStringList(format.args) << source);
+        ASSERT_TRUE(run.finished) << format.output.toStdString();
+        EXPECT_EQ(StatusOf(run, source), "Complete") << run.out.toStdString();
+        EXPECT_TRUE(run.out.contains("warning: jump.mkv: the output is")) << run.out.toStdString();
+        EXPECT_EQ(Entries(m_out), QStringList{format.output});
+        const testmedia::ProbeResult written = testmedia::Probe(m_out + "/" + format.output);
+        EXPECT_TRUE(written.ok);
+        // The frames before the jump, and at most the second a frame-rate stage adds to close a
+        // stream.
+        EXPECT_GT(written.duration, 0.3) << format.output.toStdString();
+        EXPECT_LT(written.duration, 3.0) << format.output.toStdString();
+        QFile::remove(m_out + "/" + format.output);
+    }
+}
+
+// Ctrl-C, SIGTERM (a session ending, `timeout`) and SIGHUP (a closed terminal) at random
+// moments: the program stops within a second, the running clip is "Stopped", the exit status
+// names the signal, and nothing is left at its final name nor as a temporary file; the file
+// already at the destination survives. A later complete run replaces it.
 TEST_F(CliFaultsTest, InterruptAtRandomMomentsStopsPromptlyAndKeepsTheOldFile) {
     // Long enough that most moments fall inside the run even on a fast machine.
     QString source = ClipNamed(Kind::AviMjpegPcm, "clip.avi", 8.0);
     QByteArray sourceDigest = Digest(source);
     const QString destination = m_out + "/clip_converted.mpg";
     QRandomGenerator rng(1208);
+    const int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
     int stopped = 0;
     for (int round = 0; round < 6; ++round) {
+        const int signal = stopSignals[round % 3];
         QFile old(destination);
         ASSERT_TRUE(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
         old.write("an earlier conversion");
@@ -330,15 +376,15 @@ TEST_F(CliFaultsTest, InterruptAtRandomMomentsStopsPromptlyAndKeepsTheOldFile) {
         // takes about half a second as DVD video on a quiet machine).
         process.waitForFinished(int(rng.bounded(300)));
         if (process.state() == QProcess::NotRunning) continue;
-        ASSERT_EQ(::kill(pid_t(process.processId()), SIGINT), 0);
+        ASSERT_EQ(::kill(pid_t(process.processId()), signal), 0);
         CliRun run = Finish(process, 1000 + 2000);  // a second, and slack for a loaded machine
         run.out = seen + run.out;
-        ASSERT_TRUE(run.finished) << "did not stop after Ctrl-C";
+        ASSERT_TRUE(run.finished) << "did not stop after signal " << signal;
         QString status = StatusOf(run, source);
         if (status == "Complete") continue;  // finished before the signal was handled
         ++stopped;
         EXPECT_TRUE(status.startsWith("Stopped - ")) << run.out.toStdString();
-        EXPECT_EQ(run.exitCode, 130);
+        EXPECT_EQ(run.exitCode, 128 + signal);
         EXPECT_EQ(Entries(m_out), QStringList{"clip_converted.mpg"});
         QFile kept(destination);
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
