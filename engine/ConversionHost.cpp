@@ -30,6 +30,8 @@ HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectIte
             m_engine->AddSource(MediaKind::Audio, clip.GetPath(), clip.GetMediaStart(), clip.GetMediaStop(), 0);
     } else if (format == WavMp3) {
         m_view.AddLogLine(kNoAudioLine + clip.GetName());
+        // The same reason for the terminal and anything else that reports the failure.
+        SetMediaErrorText("No audio was found in this file");
         return E_FAIL;
     }
 

@@ -57,7 +57,114 @@ GstCapsPtr FindSinkCaps(GstElement* pipeline, const char* mediaType) {
     return found;
 }
 
+// The kind of stream an element works on, from its class ("Codec/Decoder/Video"): "video",
+// "audio" or empty.
+std::string StreamKindOf(const char* klass) {
+    if (!klass) return {};
+    if (std::strstr(klass, "Video") || std::strstr(klass, "Image")) return "video";
+    if (std::strstr(klass, "Audio")) return "audio";
+    return {};
+}
+
+// "M:SS" (or "H:MM:SS") of a running time.
+std::string ClockText(GstClockTime time) {
+    const guint64 seconds = time / GST_SECOND;
+    char text[32];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%u:%02u:%02u", unsigned(seconds / 3600), unsigned(seconds / 60 % 60),
+                      unsigned(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%u:%02u", unsigned(seconds / 60), unsigned(seconds % 60));
+    return text;
+}
+
+// What decodebin names in the debug text of a missing-decoder error: "Missing decoder: X (caps)".
+std::string MissingDecoderName(const char* debug) {
+    const char* at = debug ? std::strstr(debug, "Missing decoder: ") : nullptr;
+    if (!at) return {};
+    at += std::strlen("Missing decoder: ");
+    std::string name(at, std::strcspn(at, "\n"));
+    return name;
+}
+
+// The factory of a decoder that decodebin tried and gave up on: its debug text says "Couldn't
+// set avdec_wmav2-0 to PAUSED". Null when there is none.
+GstElementFactory* RefusingDecoder(const char* debug) {
+    const char* at = debug ? std::strstr(debug, "Couldn't set ") : nullptr;
+    if (!at) return nullptr;
+    at += std::strlen("Couldn't set ");
+    std::string name(at, std::strcspn(at, " \n"));
+    if (const std::size_t dash = name.rfind('-'); dash != std::string::npos) name.resize(dash);
+    return gst_element_factory_find(name.c_str());
+}
+
 }  // namespace
+
+std::string CMediaGraph::ReasonForError(GstMessage* message, GstClockTime reached) {
+    GError* raw = nullptr;
+    gchar* rawDebug = nullptr;
+    gst_message_parse_error(message, &raw, &rawDebug);
+    GErrorPtr error(raw);
+    GCharPtr debug(rawDebug);
+    const std::string text = error && error->message ? error->message : "Internal error";
+    if (!error) return text;
+
+    GstElement* source = GST_IS_ELEMENT(GST_MESSAGE_SRC(message)) ? GST_ELEMENT(GST_MESSAGE_SRC(message)) : nullptr;
+    GstElementFactory* factory = source ? gst_element_get_factory(source) : nullptr;
+    const char* klass = factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+    const bool decoder = klass && std::strstr(klass, "Decoder");
+    const bool reader = klass && (std::strstr(klass, "Demux") || std::strstr(klass, "Parser") ||
+                                  std::strstr(klass, "Source") || std::strstr(klass, "Typefind"));
+    const std::string kind = StreamKindOf(klass);
+    const std::string at = GST_CLOCK_TIME_IS_VALID(reached) ? " at " + ClockText(reached) : std::string();
+    const std::string damaged = "The file is damaged" + at + ": " + text;
+    const std::string undecodable =
+        "The " + (kind.empty() ? std::string("file's") : kind) + " stream cannot be decoded" + at + ": " + text;
+
+    const bool missing = (error->domain == GST_CORE_ERROR && error->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
+                         (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND);
+    if (missing) {
+        // decodebin found a stream it has no decoder for. A damaged header gives streams of
+        // made-up codings, so the coding is named rather than a plug-in blamed.
+        if (GstElementFactory* refusing = RefusingDecoder(debug.get())) {
+            // The decoder is there but does not take the stream's set-up data.
+            const std::string name = gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_LONGNAME);
+            std::string what = StreamKindOf(gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_KLASS));
+            gst_object_unref(refusing);
+            return "The " + (what.empty() ? std::string("file's") : what) + " stream cannot be decoded: " + name +
+                   " does not accept its set-up (the file may be damaged)";
+        }
+        const std::string coding = MissingDecoderName(debug.get());
+        if (coding.empty()) return "No decoder is installed for a stream of this file: " + text;
+        if (coding.find("unknown") != std::string::npos || coding.find("Unknown") != std::string::npos)
+            return "A stream of the file has a coding that is not recognised (" + coding +
+                   "); the file may be damaged";
+        return "No decoder is installed for " + coding + " (the file may also be damaged)";
+    }
+    if (error->domain != GST_STREAM_ERROR) return text;
+    switch (error->code) {
+        case GST_STREAM_ERROR_DECODE:
+            return decoder ? undecodable : damaged;
+        case GST_STREAM_ERROR_DEMUX:
+        case GST_STREAM_ERROR_FORMAT:
+        case GST_STREAM_ERROR_TYPE_NOT_FOUND:
+        case GST_STREAM_ERROR_WRONG_TYPE:
+        case GST_STREAM_ERROR_CODEC_NOT_FOUND:
+            return damaged;
+        case GST_STREAM_ERROR_FAILED:
+        case GST_STREAM_ERROR_NOT_IMPLEMENTED:
+            // The generic flow error ("Internal data stream error.") of the element that stopped:
+            // its debug text names the flow that stopped it.
+            if (debug && std::strstr(debug.get(), "not-negotiated"))
+                return "The " + (kind.empty() ? std::string("file's") : kind) +
+                       " stream has a format that cannot be converted" + at + ": " + text;
+            if (decoder) return undecodable;
+            if (reader) return damaged;
+            return text;
+        default:
+            return text;
+    }
+}
 
 // Errors that a decoding bin keeps off the pipeline's bus. decodebin holds back the errors of an
 // element while it brings that element up, so that it can try another one when that fails; an
@@ -88,7 +195,7 @@ struct CMediaGraph::HeldErrors {
         GErrorPtr error(raw);
         std::lock_guard<std::mutex> guard(lock);
         if (heldAtUs) return;  // the first error is the cause; the rest follow from it
-        text = error && error->message ? error->message : "Internal error";
+        text = ReasonForError(message, GST_CLOCK_TIME_NONE);
         hr = ResultForError(error.get());
         heldAtUs = g_get_monotonic_time();
         g_weak_ref_set(&source, GST_MESSAGE_SRC(message));
@@ -225,7 +332,7 @@ HRESULT CMediaGraph::WaitForStateChange(GstElement* pipeline, GstBus* bus, int t
             GError* raw = nullptr;
             gst_message_parse_error(message.get(), &raw, nullptr);
             GErrorPtr error(raw);
-            const std::string text = error && error->message ? error->message : "Internal error";
+            const std::string text = ReasonForError(message.get(), GST_CLOCK_TIME_NONE);
             if (errorText) *errorText = text;
             SetMediaErrorText(text);
             return ResultForError(error.get());

@@ -95,6 +95,12 @@ public:
     // The result code for an error posted by the framework.
     static HRESULT ResultForError(const GError* error);
 
+    // The text a user reads for an error message of the framework: what it means for the file
+    // ("The file is damaged at 0:12: ", "The video stream cannot be decoded: ", a missing decoder
+    // named by its coding), then the framework's own text. reached is how far the conversion had
+    // got (running time, ns), GST_CLOCK_TIME_NONE when unknown (opening a file).
+    static std::string ReasonForError(GstMessage* message, GstClockTime reached);
+
 protected:
     // Sends notification k to the target, when there is one.
     void Notify(int k, std::intptr_t wParam = 0, std::intptr_t lParam = 0);

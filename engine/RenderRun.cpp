@@ -48,13 +48,7 @@ std::string TemporaryPathFor(const std::string& destination) {
 void TakeBusError(GstBus* bus) {
     if (!bus) return;
     GstMessagePtr message(gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR));
-    if (!message) return;
-    GError* rawError = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message.get(), &rawError, &debug);
-    GErrorPtr error(rawError);
-    g_free(debug);
-    if (error) SetMediaErrorText(error->message);
+    if (message) SetMediaErrorText(CMediaGraph::ReasonForError(message.get(), GST_CLOCK_TIME_NONE));
 }
 
 }  // namespace
@@ -313,12 +307,7 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
             break;
         }
         if (message) {
-            GError* rawError = nullptr;
-            gchar* debug = nullptr;
-            gst_message_parse_error(message.get(), &rawError, &debug);
-            GErrorPtr error(rawError);
-            g_free(debug);
-            SetMediaErrorText(error ? error->message : "The media pipeline reported an error");
+            SetMediaErrorText(ReasonForError(message.get(), timeline::ToNanoseconds(position)));
             Stop();
             Notify(kProgress, 0, std::intptr_t(progress));
             hr = E_FAIL;

@@ -79,6 +79,10 @@ struct WriterState {
     bool finished = false;
     bool failed = false;
     bool errorPosted = false;  // the failure's message is on the bus
+    // The audio input ended while the video goes on: the audio encoder passes to the video
+    // streaming thread, which keeps the audio stream in step with silence (see
+    // kestrin_mpeg_writer_pad_audio).
+    bool audioPadding = false;
 
     ~WriterState() {
         gst_caps_replace(&videoCaps, nullptr);
@@ -318,6 +322,41 @@ bool kestrin_mpeg_writer_encode_video(WriterState* s, GstBuffer* buffer, GstCloc
     return ok;
 }
 
+// Keeps an ended audio input's stream in step with the video: silence up to untilNs (running
+// time), and with final the encoder drained (video streaming thread, lock not held; the audio
+// thread has ended, so the audio encoder is this thread's now). The multiplexer writes a pack only
+// while every stream has data waiting: without this, all the video after the end of the audio
+// would stay in memory until the file is finished, however long that is.
+void kestrin_mpeg_writer_pad_audio(KestrinMpegWriter* self, int64_t untilNs, bool final,
+                                   PendingError* pending) {
+    WriterState* s = self->state.get();
+    PacketList packets;
+    std::string error;
+    bool ok = true;
+    int64_t at = s->audio.PositionNs();
+    int64_t startNs = -1;
+    if (at < 0) startNs = at = 0;  // configured, but not a sample arrived
+    if (untilNs > at && s->audioRate > 0) {
+        int64_t frames = av_rescale(untilNs - at, s->audioRate, GST_SECOND);
+        std::vector<int16_t> silence(
+            static_cast<size_t>(std::min<int64_t>(frames, s->audioRate) * s->audioChannels));
+        while (ok && frames > 0) {
+            const int n = static_cast<int>(std::min<int64_t>(frames, s->audioRate));
+            ok = s->audio.Encode(silence.data(), n, startNs, packets, &error);
+            startNs = -1;
+            frames -= n;
+        }
+    }
+    if (ok && final) ok = s->audio.Flush(packets, &error);
+    writer::CMutexLock lock(&self->lock);
+    if (!ok)
+        kestrin_mpeg_writer_fail(self, pending, PendingError::Encode,
+                                 "Could not encode \"" + s->location + "\": " + error);
+    else if (!s->failed && !s->flushing)
+        kestrin_mpeg_writer_write_packets(self, kAudio, packets,
+                                          final ? -1 : s->audio.PositionNs(), pending);
+}
+
 GstFlowReturn kestrin_mpeg_writer_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     auto* self = KESTRIN_MPEG_WRITER(parent);
     const int index = kestrin_mpeg_writer_input_index(self, pad);
@@ -397,7 +436,10 @@ GstFlowReturn kestrin_mpeg_writer_chain(GstPad* pad, GstObject* parent, GstBuffe
     } else if (!kestrin_mpeg_writer_write_packets(self, index, packets, reached, &pending)) {
         flow = GST_FLOW_ERROR;
     }
+    const bool padAudio = index == kVideo && flow == GST_FLOW_OK && s->audioPadding;
     lock.Unlock();
+    if (padAudio && pending.kind == PendingError::None)
+        kestrin_mpeg_writer_pad_audio(self, reached, false, &pending);
     kestrin_mpeg_writer_post_error(self, pending);
     return flow;
 }
@@ -465,9 +507,14 @@ gboolean kestrin_mpeg_writer_handle_eos(KestrinMpegWriter* self, int index, guin
 
     writer::CMutexLock lock(&self->lock);
     if (in.eos || s->flushing) return TRUE;
-    if (in.configured && !s->failed &&
-        kestrin_mpeg_writer_wait_for_header(self, index, &pending) == GST_FLOW_OK &&
-        in.stream >= 0) {
+    const bool drain = in.configured && !s->failed &&
+                       kestrin_mpeg_writer_wait_for_header(self, index, &pending) == GST_FLOW_OK &&
+                       in.stream >= 0;
+    const InputState& video = s->in[kVideo];
+    if (drain && index == kAudio && video.stream >= 0 && !video.eos) {
+        // The video goes on: its thread keeps the audio stream fed and drains it at its own end.
+        s->audioPadding = true;
+    } else if (drain) {
         lock.Unlock();
         PacketList packets;
         std::string error;
@@ -479,6 +526,15 @@ gboolean kestrin_mpeg_writer_handle_eos(KestrinMpegWriter* self, int index, guin
                                      "Could not encode \"" + s->location + "\": " + error);
         else if (!s->failed && !s->flushing)
             kestrin_mpeg_writer_write_packets(self, index, packets, -1, &pending);
+    }
+    if (index == kVideo && s->audioPadding) {
+        s->audioPadding = false;
+        if (!s->failed && !s->flushing) {
+            const int64_t videoEnd = s->video.PositionNs();
+            lock.Unlock();
+            kestrin_mpeg_writer_pad_audio(self, videoEnd, true, &pending);
+            lock.Lock();
+        }
     }
     in.eos = true;
     g_cond_broadcast(&self->cond);

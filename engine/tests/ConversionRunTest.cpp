@@ -218,6 +218,8 @@ TEST_F(ConversionRun, FailuresAreReportedAndLeaveNoFile) {
     EXPECT_EQ(Convert(silent, Out("silent.wav"), wav), E_FAIL);
     ASSERT_EQ(m_window.log.size(), 1u);
     EXPECT_EQ(m_window.log[0], std::string(CConversionHost::kNoAudioLine) + QFileInfo(silent).fileName().toStdString());
+    // The reason, not the code's generic text, is what the terminal and the row get.
+    EXPECT_EQ(ErrorText(E_FAIL), "No audio was found in this file");
     EXPECT_TRUE(m_window.Values(CMediaGraph::kGraphRunning).empty());
 
     // An encoder that the multiplexer cannot take is shown as an error.
