@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -28,6 +29,23 @@ std::string PluginFolder() {
     auto slash = path.rfind('/');
     return PluginFolderFor(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
 }
+
+namespace {
+
+GST_DEBUG_CATEGORY_STATIC(kestrine_framework_debug);
+
+// A damaged file's tag that is not valid UTF-8 makes the framework warn on the terminal ("Trying
+// to set string on taglist field ..."); the tag is dropped all the same, so the remark goes to
+// the debug log. Every other message of the domain keeps the default handling.
+void OnFrameworkMessage(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    if (message && std::strstr(message, "is not valid UTF-8")) {
+        GST_CAT_INFO(kestrine_framework_debug, "%s", message);
+        return;
+    }
+    g_log_default_handler(domain, level, message, nullptr);
+}
+
+}  // namespace
 
 HRESULT InitMediaFramework() {
     static std::once_flag once;
@@ -52,6 +70,9 @@ HRESULT InitMediaFramework() {
         // updated at start-up. A missing folder just means the optional elements are absent
         // (callers check with HasElementFactory).
         gst_registry_scan_path(gst_registry_get(), folder.c_str());
+        GST_DEBUG_CATEGORY_INIT(kestrine_framework_debug, "kestrineframework", 0,
+                                "Kestrine: the media framework's remarks on damaged files");
+        g_log_set_handler("GStreamer", G_LOG_LEVEL_WARNING, OnFrameworkMessage, nullptr);
         if (!ges_init()) {
             failure = "GStreamer Editing Services could not be initialised";
             return;
