@@ -73,9 +73,17 @@ FORMATS = {
 VIDEO_FORMATS = ["dvd", "vcd", "avi"]
 AUDIO_FORMATS = ["wav", "mp3"]
 
-# Reasons that tell the user nothing about what is wrong with the file.
-VAGUE = re.compile(r"Unspecified error|Internal data stream error|general stream error|"
-                   r"missing a plug-in|^\s*Error\s*$|0x8000", re.I)
+# The framework's texts that tell the user nothing about what is wrong with the file.
+GENERIC = re.compile(r"Unspecified error( \(0x[0-9a-fA-F]+\))?|Internal data stream error\.?|"
+                     r"GStreamer encountered a general stream error\.?|"
+                     r"Your GStreamer installation is missing a plug-in\.?")
+FRAME = re.compile(r"kestrine-cli: |rejected \S+: |Error: |File: \S+")
+
+
+def vague(reason):
+    """True when a reason says nothing beyond the framework's generic texts."""
+    rest = GENERIC.sub("", FRAME.sub("", reason))
+    return len(re.findall(r"[A-Za-z]{3,}", rest)) < 3
 
 MUTATORS = ["flip-0.01pct", "flip-0.1pct", "flip-1pct", "zero-range", "truncate", "repeat-chunk",
             "swap-chunks", "random-header", "append-garbage"]
@@ -248,12 +256,11 @@ def classify(entry, fmt, cli, env, work, limit):
         warned = any("arning" in r for r in reasons)
         classes.append("complete-warned" if warned else "complete")
     elif st == "Rejected":
-        why = " ".join(r for r in reasons if "rejected" in r or r)
-        classes.append("rejected-vague" if not why.strip() or VAGUE.search(why) else "rejected-reason")
+        why = [r for r in reasons if "rejected" in r]
+        classes.append("rejected-vague" if not why or all(vague(r) for r in why) else "rejected-reason")
     elif st == "Error":
         errs = [r for r in reasons if "rror" in r]
-        vague = not errs or all(VAGUE.search(r) for r in errs)
-        classes.append("error-vague" if vague else "error-reason")
+        classes.append("error-vague" if not errs or all(vague(r) for r in errs) else "error-reason")
     else:
         classes.append("no-status")
     outputs = sorted(os.listdir(out_dir))
@@ -321,7 +328,18 @@ def main():
     parser.add_argument("--work", default=None)
     parser.add_argument("--report", default=None, help="per-conversion results as JSON")
     parser.add_argument("--table", default=None, help="the outcome table as Markdown")
+    parser.add_argument("--retable", default=None, help="only print the table of a --report file, its "
+                        "failure reasons judged again")
     args = parser.parse_args()
+    if args.retable:
+        results = json.load(open(args.retable))
+        for r in results:
+            kind = "error" if r["status"] == "Error" else "rejected" if r["status"] == "Rejected" else None
+            if kind:
+                r["classes"] = [f"{kind}-vague" if vague(r["reason"]) else f"{kind}-reason"] + \
+                    [c for c in r["classes"] if not c.startswith(kind)]
+        print(table(results))
+        return 0
 
     work = args.work or tempfile.mkdtemp(prefix="kestrine-campaign-")
     os.makedirs(work, exist_ok=True)
