@@ -2,6 +2,7 @@
 // the timeline's group pads into a file.
 #include <gst/app/gstappsink.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -340,6 +341,7 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
         multiplexer->reset(GST_ELEMENT(gst_object_ref(mux)));
     }
     SetEncoderQuality(videoEncoder);
+    UseAllCores(videoEncoder);
     if (FAILED(hr)) return hr;
 
     if (videoPin) {
@@ -468,6 +470,51 @@ HRESULT CConversionEngine::SetEncoderQuality(GstElement* encoder) {
     g_object_set_property(G_OBJECT(encoder), "quality", &value);
     g_value_unset(&value);
     return S_OK;
+}
+
+// Encoders whose thread count, left at its default, runs them on one core. x264 and OpenH264
+// already choose for themselves (their default 0 means automatic).
+struct ThreadSetting {
+    const char* factoryPrefix;
+    const char* property;
+};
+constexpr ThreadSetting kThreadSettings[] = {
+    {"vp8enc", "threads"},
+    {"vp9enc", "threads"},
+    {"openjpegenc", "num-threads"},
+    {"avenc_", "threads"},  // libav's generic option: an enumeration whose 0 is "auto"
+};
+
+void CConversionEngine::UseAllCores(GstElement* encoder) {
+    if (!encoder) return;
+    GstElementFactory* factory = gst_element_get_factory(encoder);
+    const char* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
+    if (!name) return;
+    for (const ThreadSetting& setting : kThreadSettings) {
+        if (!g_str_has_prefix(name, setting.factoryPrefix)) continue;
+        GParamSpec* spec =
+            g_object_class_find_property(G_OBJECT_GET_CLASS(encoder), setting.property);
+        if (!spec || !(spec->flags & G_PARAM_WRITABLE)) return;
+        GValue value = G_VALUE_INIT;
+        g_value_init(&value, spec->value_type);
+        g_object_get_property(G_OBJECT(encoder), setting.property, &value);
+        // A value the user set in the Properties dialog stays.
+        const bool atDefault = g_param_value_defaults(spec, &value);
+        g_value_unset(&value);
+        if (!atDefault) return;
+        const guint cores = std::max(1u, g_get_num_processors());
+        if (G_IS_PARAM_SPEC_ENUM(spec)) {
+            if (g_enum_get_value(G_PARAM_SPEC_ENUM(spec)->enum_class, 0))
+                g_object_set(encoder, setting.property, 0, nullptr);
+        } else if (G_IS_PARAM_SPEC_INT(spec)) {
+            g_object_set(encoder, setting.property,
+                         std::min<gint>(gint(cores), G_PARAM_SPEC_INT(spec)->maximum), nullptr);
+        } else if (G_IS_PARAM_SPEC_UINT(spec)) {
+            g_object_set(encoder, setting.property,
+                         std::min<guint>(cores, G_PARAM_SPEC_UINT(spec)->maximum), nullptr);
+        }
+        return;
+    }
 }
 
 HRESULT CConversionEngine::SetEncoderFormat(GstElement* encoder, const WaveFormat* format) {

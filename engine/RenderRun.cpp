@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "ConversionEngine.h"
+#include "EncoderChatter.h"
 #include "EncoderTimes.h"
 #include "GstIteration.h"
 #include "WrittenTime.h"
@@ -157,7 +158,18 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
                 m_taken->Watch(GST_PAD(pad));
                 return true;
             });
+    // What the codec libraries print while they work stays off the user's screen; when the run
+    // fails, their last word is part of the reason.
+    auto chatter = std::make_unique<CEncoderChatter>();
+    auto giveReason = [&](HRESULT result) {
+        const std::string said = chatter->LastLine();
+        chatter.reset();
+        if (FAILED(result) && result != E_ABORT && !said.empty())
+            SetMediaErrorText(MediaErrorText().empty() ? said
+                                                       : MediaErrorText() + " (" + said + ")");
+    };
     hr = m_stopRequested ? E_ABORT : StartPipeline(format);
+    if (FAILED(hr)) giveReason(hr);
     if (FAILED(hr)) {
         if (hr != E_ABORT) ShowError(hr);
         if (m_videoWindowActive) CloseVideoWindow();
@@ -170,6 +182,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
 
     m_sinkReportsPosition = sinkReportsPosition;
     hr = WriteCycle(sink.get());
+    giveReason(hr);
 
     // The sink and the encoders leave the pipeline, so that the next clip can use them; this
     // also closes the file.

@@ -1,6 +1,5 @@
 #include "EncoderDiscovery.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +19,8 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+
+#include "EncoderChatter.h"
 
 namespace {
 
@@ -198,37 +199,6 @@ WaveFormat FormatFromTrial(const TrialOutcome& outcome, int rate, int channels, 
     format.encoderProperties = properties;
     return format;
 }
-
-namespace {
-
-// While trials run, the encoders' own complaints about the combinations being tried (written
-// straight to the standard error stream by some codec libraries) are not the user's business:
-// they would read like failures of the program. With GST_DEBUG set they stay visible.
-class CQuietTrials {
-public:
-    CQuietTrials() {
-        if (std::getenv("GST_DEBUG")) return;
-        std::fflush(stderr);
-        const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (nothing < 0) return;
-        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-        if (m_saved >= 0) ::dup2(nothing, STDERR_FILENO);
-        ::close(nothing);
-    }
-    ~CQuietTrials() {
-        if (m_saved < 0) return;
-        std::fflush(stderr);
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
-    }
-    CQuietTrials(const CQuietTrials&) = delete;
-    CQuietTrials& operator=(const CQuietTrials&) = delete;
-
-private:
-    int m_saved = -1;
-};
-
-}  // namespace
 
 std::vector<WaveFormat> DiscoverFormats(EncoderCategory category, const std::string& factoryName) {
     std::vector<WaveFormat> formats;
@@ -427,7 +397,7 @@ const std::vector<WaveFormat>& FormatsLocked(Discovery& d, EncoderCategory categ
     const std::string key = FormatKey(category, factory);
     auto it = d.formats.find(key);
     if (it == d.formats.end()) {
-        CQuietTrials quiet;
+        CEncoderChatter quiet;  // the combinations tried are not the user's business
         it = d.formats.emplace(key, DiscoverFormats(category, factory)).first;
         added = true;
     }
@@ -451,7 +421,7 @@ const std::vector<EncoderEntry>& ListLocked(Discovery& d, EncoderCategory catego
     if (it != d.lists.end()) return it->second;
     std::vector<EncoderEntry> verified;
     bool added = false;
-    CQuietTrials quiet;
+    CEncoderChatter quiet;  // the combinations tried are not the user's business
     for (EncoderEntry& entry : RegistryEncoders(category)) {
         bool works = false;
         if (IsAudioCategory(category)) {
