@@ -455,6 +455,14 @@ HRESULT CConversionEngine::SetEncoderQuality(GstElement* encoder) {
     if (!spec || !(spec->flags & G_PARAM_WRITABLE)) return E_NOINTERFACE;
     GValue value = G_VALUE_INIT;
     g_value_init(&value, spec->value_type);
+    // A quality the user chose in the Properties dialog stays.
+    g_object_get_property(G_OBJECT(encoder), "quality", &value);
+    const bool atDefault = g_param_value_defaults(spec, &value);
+    g_value_reset(&value);
+    if (!atDefault) {
+        g_value_unset(&value);
+        return S_FALSE;
+    }
     if (G_IS_PARAM_SPEC_INT(spec))
         g_value_set_int(&value, G_PARAM_SPEC_INT(spec)->maximum);
     else if (G_IS_PARAM_SPEC_UINT(spec))

@@ -17,11 +17,50 @@
 
 namespace {
 
+// Properties that the framework's base classes give every element or encoder (its name and
+// parent in the pipeline, quality-of-service handling, key-unit request pacing, timestamp
+// tolerances) are about running in a pipeline, not about the encoding.
+bool FrameworkProperty(const GParamSpec* spec) {
+    for (const char* base : {"GstObject", "GstElement", "GstBin", "GstVideoEncoder",
+                             "GstAudioEncoder", "GstBaseTransform", "GstAggregator"}) {
+        const GType type = g_type_from_name(base);
+        if (type && spec->owner_type == type) return true;
+    }
+    return false;
+}
+
 bool Offered(const GParamSpec* spec) {
     if (!(spec->flags & G_PARAM_WRITABLE) || !(spec->flags & G_PARAM_READABLE)) return false;
     if (spec->flags & (G_PARAM_CONSTRUCT_ONLY | G_PARAM_DEPRECATED)) return false;
-    // The object's name and parent belong to the pipeline, not to the encoding.
-    return std::strcmp(spec->name, "name") != 0 && std::strcmp(spec->name, "parent") != 0;
+    if (FrameworkProperty(spec)) return false;
+    // libav's encoders declare their own copies of the generic ones.
+    return std::strcmp(spec->name, "name") != 0 && std::strcmp(spec->name, "parent") != 0 &&
+           std::strcmp(spec->name, "qos") != 0;
+}
+
+// The whole range of a wider integer property, for a spin box of whole numbers held as a
+// double (exact up to 2^53, which covers every practical setting).
+bool WideRange(const GParamSpec* spec, double& min, double& max) {
+    const GType type = G_PARAM_SPEC_VALUE_TYPE(spec);
+    if (type == G_TYPE_UINT) {
+        min = G_PARAM_SPEC_UINT(spec)->minimum;
+        max = G_PARAM_SPEC_UINT(spec)->maximum;
+    } else if (type == G_TYPE_LONG) {
+        min = double(G_PARAM_SPEC_LONG(spec)->minimum);
+        max = double(G_PARAM_SPEC_LONG(spec)->maximum);
+    } else if (type == G_TYPE_ULONG) {
+        min = double(G_PARAM_SPEC_ULONG(spec)->minimum);
+        max = double(G_PARAM_SPEC_ULONG(spec)->maximum);
+    } else if (type == G_TYPE_INT64) {
+        min = double(G_PARAM_SPEC_INT64(spec)->minimum);
+        max = double(G_PARAM_SPEC_INT64(spec)->maximum);
+    } else if (type == G_TYPE_UINT64) {
+        min = double(G_PARAM_SPEC_UINT64(spec)->minimum);
+        max = double(G_PARAM_SPEC_UINT64(spec)->maximum);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 // Integer-like properties whose whole range a spin box can show.
@@ -38,13 +77,15 @@ bool IntRange(const GParamSpec* spec, long long& min, long long& max) {
         max = G_PARAM_SPEC_LONG(spec)->maximum;
     } else if (type == G_TYPE_ULONG) {
         min = 0;
-        max = static_cast<long long>(std::min<gulong>(G_PARAM_SPEC_ULONG(spec)->maximum, LLONG_MAX));
+        max =
+            static_cast<long long>(std::min<gulong>(G_PARAM_SPEC_ULONG(spec)->maximum, LLONG_MAX));
     } else if (type == G_TYPE_INT64) {
         min = G_PARAM_SPEC_INT64(spec)->minimum;
         max = G_PARAM_SPEC_INT64(spec)->maximum;
     } else if (type == G_TYPE_UINT64) {
         min = 0;
-        max = static_cast<long long>(std::min<guint64>(G_PARAM_SPEC_UINT64(spec)->maximum, LLONG_MAX));
+        max = static_cast<long long>(
+            std::min<guint64>(G_PARAM_SPEC_UINT64(spec)->maximum, LLONG_MAX));
     } else {
         return false;
     }
@@ -133,31 +174,77 @@ CEncoderPropertiesDialog::CEncoderPropertiesDialog(ElementRef encoder, QWidget* 
                     return true;
                 };
                 editor = box;
-            } else if (type == G_TYPE_STRING || G_TYPE_IS_FLAGS(type) || type == G_TYPE_INT64 ||
-                       type == G_TYPE_UINT64 || type == G_TYPE_UINT || type == G_TYPE_ULONG ||
-                       type == G_TYPE_LONG) {
-                // Texts, flag sets and numbers wider than a spin box: edited as their
-                // serialised text and parsed back by GStreamer.
+            } else if (G_TYPE_IS_FLAGS(type)) {
+                // One check box per flag, named by its nick.
+                auto* box = new QWidget;
+                auto* column = new QVBoxLayout(box);
+                column->setContentsMargins(0, 0, 0, 0);
+                GFlagsClass* values = G_PARAM_SPEC_FLAGS(spec)->flags_class;
+                const guint set = g_value_get_flags(&current);
+                std::vector<std::pair<QCheckBox*, guint>> flags;
+                for (guint n = 0; n < values->n_values; ++n) {
+                    const GFlagsValue& flag = values->values[n];
+                    if (flag.value == 0) continue;  // "none" is every box left clear
+                    auto* check = new QCheckBox(QString::fromUtf8(flag.value_nick));
+                    check->setObjectName(QString::fromUtf8(flag.value_nick));
+                    check->setToolTip(QString::fromUtf8(flag.value_name));
+                    check->setChecked((set & flag.value) == flag.value);
+                    column->addWidget(check);
+                    flags.emplace_back(check, flag.value);
+                }
+                read = [flags](GValue* v) {
+                    guint value = 0;
+                    for (const auto& [check, bit] : flags)
+                        if (check->isChecked()) value |= bit;
+                    g_value_set_flags(v, value);
+                    return true;
+                };
+                editor = box;
+            } else if (double low = 0, high = 0; WideRange(spec, low, high)) {
+                auto* box = new QDoubleSpinBox;
+                box->setDecimals(0);
+                box->setRange(low, high);
+                GValue asDouble = G_VALUE_INIT;
+                g_value_init(&asDouble, G_TYPE_DOUBLE);
+                g_value_transform(&current, &asDouble);
+                box->setValue(g_value_get_double(&asDouble));
+                g_value_unset(&asDouble);
+                read = [box, type](GValue* v) {
+                    const double value = box->value();
+                    if (type == G_TYPE_UINT)
+                        g_value_set_uint(v, guint(value));
+                    else if (type == G_TYPE_LONG)
+                        g_value_set_long(v, glong(value));
+                    else if (type == G_TYPE_ULONG)
+                        g_value_set_ulong(v, gulong(value));
+                    else if (type == G_TYPE_INT64)
+                        g_value_set_int64(v, gint64(value));
+                    else
+                        g_value_set_uint64(v, guint64(value));
+                    return true;
+                };
+                editor = box;
+            } else if (type == G_TYPE_STRING) {
                 auto* line = new QLineEdit;
-                GCharPtr text(type == G_TYPE_STRING ? g_value_dup_string(&current)
-                                                    : gst_value_serialize(&current));
-                line->setText(QString::fromUtf8(text ? text.get() : ""));
-                read = [line, type](GValue* v) {
-                    const QByteArray text = line->text().toUtf8();
-                    if (type == G_TYPE_STRING) {
-                        g_value_set_string(v, text.constData());
-                        return true;
-                    }
-                    return gst_value_deserialize(v, text.constData()) != FALSE;
+                line->setText(QString::fromUtf8(
+                    g_value_get_string(&current) ? g_value_get_string(&current) : ""));
+                read = [line](GValue* v) {
+                    g_value_set_string(v, line->text().toUtf8().constData());
+                    return true;
                 };
                 editor = line;
             }
             g_value_unset(&current);
             if (!editor) continue;  // caps, objects and other structured values are not offered
+            // The property's own description names it; its name stays in the tool tip for
+            // those who know the encoder by its options.
             const char* blurb = g_param_spec_get_blurb(spec);
-            editor->setToolTip(QString::fromUtf8(blurb ? blurb : ""));
-            editor->setObjectName(QString::fromUtf8(spec->name));
-            auto* label = new QLabel(QString::fromUtf8(spec->name));
+            const QString name = QString::fromUtf8(spec->name);
+            const QString text = blurb && *blurb ? QString::fromUtf8(blurb) : name;
+            editor->setToolTip(text + " (" + name + ")");
+            editor->setObjectName(name);
+            auto* label = new QLabel(text);
+            label->setWordWrap(true);
             label->setToolTip(editor->toolTip());
             form->addRow(label, editor);
             m_rows.push_back({spec, editor, std::move(read)});

@@ -8,10 +8,13 @@
 
 class QWidget;
 
-// A generic dialog over an encoder's writable properties: one row per property with its name,
-// an editor suited to its type (check box, spin box, list of choices, text) holding the current
-// value, and the property's description as tool tip. Apply() writes the edited values to the
-// encoder instance; nothing is written before. User-interface thread only.
+// A dialog over an encoder's own writable properties, built from their specifications: one row
+// per property with its description as label and tool tip and an editor for its type holding the
+// current value (booleans and each flag of a flag set as check boxes, enumerations as a list of
+// their nicks, numbers as spin boxes over their range, texts as text). The properties that the
+// framework's base classes give every element (name, parent, qos, ...) are left out. Apply()
+// writes the changed values to the encoder instance; nothing is written before. User-interface
+// thread only.
 class CEncoderPropertiesDialog : public QDialog {
     Q_OBJECT
 

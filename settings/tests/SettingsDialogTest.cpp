@@ -1,3 +1,5 @@
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -42,8 +44,8 @@ gboolean RegisterFakeWriter(GstPlugin* plugin) {
     info.class_size = sizeof(FakeWriterClass);
     info.class_init = FakeClassInit;
     info.instance_size = sizeof(FakeWriter);
-    GType type = g_type_register_static(GST_TYPE_ELEMENT, "KestrineTestMpegWriter", &info,
-                                        GTypeFlags(0));
+    GType type =
+        g_type_register_static(GST_TYPE_ELEMENT, "KestrineTestMpegWriter", &info, GTypeFlags(0));
     return gst_element_register(plugin, "kestrinempegwriter", GST_RANK_NONE, type);
 }
 
@@ -139,8 +141,7 @@ TEST_F(SettingsDialogTest, DvdNtscFixesSizeAndRateAndSendsPresetSeven) {
     EXPECT_EQ(Items(Combo(d, IDC_VIDEO_LIST)),
               QStringList({"MPEG-2", "MPEG-1", "VCD", "DVD", "SVCD"}));
     EXPECT_EQ(Items(Combo(d, IDC_AUDIO_LIST)), QStringList({"PAL", "NTSC"}));
-    EXPECT_EQ(Items(Combo(d, IDC_FRAME_RATE)),
-              QStringList({"23.976", "24", "25", "29.97", "30"}));
+    EXPECT_EQ(Items(Combo(d, IDC_FRAME_RATE)), QStringList({"23.976", "24", "25", "29.97", "30"}));
     EXPECT_FALSE(Control<QWidget>(d, IDC_PROPERTIES)->isEnabled());
     EXPECT_FALSE(Control<QWidget>(d, IDC_CHANGE)->isEnabled());
 
@@ -228,8 +229,7 @@ TEST_F(SettingsDialogTest, WavMp3DisablesVideoControlsAndOffersWavEncodersOnly) 
     ASSERT_TRUE(d.Settings().audioFormat);
     EXPECT_EQ(d.Settings().audio.formatTag, kFormatTagMp3);
     EXPECT_EQ(d.Settings().audioFormat->samplesPerSec, 44100u);
-    EXPECT_EQ(Control<QLineEdit>(d, IDC_AUDIO_SETTINGS)->text(),
-              "320 kb/sec -- 44 kHz -- Stereo");
+    EXPECT_EQ(Control<QLineEdit>(d, IDC_AUDIO_SETTINGS)->text(), "320 kb/sec -- 44 kHz -- Stereo");
     EXPECT_EQ(d.Settings().fileNameSuffix, "_320kbps-44kHz-Stereo");
 
     // Back to "_Uncompressed_": no encoder, no format, and no MP3 tag left behind.
@@ -331,6 +331,46 @@ TEST_F(SettingsDialogTest, PickerConfirmTakesTheLineAndCancelChangesNothing) {
     EXPECT_EQ(Control<QLineEdit>(d, IDC_AUDIO_SETTINGS)->text(), "64 kb/sec -- 8 kHz -- Mono");
 }
 
+// Encodes a few frames with the encoder instance and returns the options text x264 writes into
+// its first output ("cabac=1 ref=3 ..."), empty when there is none.
+std::string X264Options(GstElement* encoder) {
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* source = gst_element_factory_make("videotestsrc", nullptr);
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(source, "num-buffers", 5, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), source, GST_ELEMENT(gst_object_ref(encoder)), sink,
+                     nullptr);
+    std::string data;  // written on the streaming thread, read after the pipeline stopped
+    GstPad* input = gst_element_get_static_pad(sink, "sink");
+    gst_pad_add_probe(
+        input, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo* info, gpointer into) {
+            auto* text = static_cast<std::string*>(into);
+            GstMapInfo map;
+            if (text->empty() &&
+                gst_buffer_map(GST_PAD_PROBE_INFO_BUFFER(info), &map, GST_MAP_READ)) {
+                text->assign(reinterpret_cast<const char*>(map.data), map.size);
+                gst_buffer_unmap(GST_PAD_PROBE_INFO_BUFFER(info), &map);
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        &data, nullptr);
+    gst_object_unref(input);
+    if (gst_element_link_many(source, encoder, sink, nullptr) &&
+        gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+        GstBus* bus = gst_element_get_bus(pipeline);
+        if (GstMessage* end = gst_bus_timed_pop_filtered(
+                bus, 20 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)))
+            gst_message_unref(end);
+        gst_object_unref(bus);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_bin_remove(GST_BIN(pipeline), encoder);
+    gst_object_unref(pipeline);
+    const std::size_t at = data.find("options: ");
+    return at == std::string::npos ? std::string() : data.substr(at, data.find('\0', at) - at);
+}
+
 TEST_F(SettingsDialogTest, PropertiesEditTheEncoderThatTheBatchThenUses) {
     TestSettingsDialog d;
     Open(d);
@@ -343,22 +383,39 @@ TEST_F(SettingsDialogTest, PropertiesEditTheEncoderThatTheBatchThenUses) {
     ElementRef encoder = d.Settings().videoEncoder;
     ASSERT_TRUE(encoder);
 
-    QString tip;
+    QString tip, label;
+    bool frameworkPropertiesShown = true;
     d.properties = [&](QDialog& dialog) {
         auto& props = static_cast<CEncoderPropertiesDialog&>(dialog);
+        frameworkPropertiesShown = props.Editor("qos") || props.Editor("name") ||
+                                   props.Editor("parent") ||
+                                   props.Editor("min-force-key-unit-interval");
         auto* bitrate = qobject_cast<QSpinBox*>(props.Editor("bitrate"));
-        EXPECT_NE(bitrate, nullptr);
-        if (bitrate) {
-            tip = bitrate->toolTip();
-            bitrate->setValue(777);
-        }
+        auto* preset = qobject_cast<QComboBox*>(props.Editor("speed-preset"));
+        QWidget* tune = props.Editor("tune");
+        auto* fastDecode = tune ? tune->findChild<QCheckBox*>("fastdecode") : nullptr;
+        EXPECT_TRUE(bitrate && preset && fastDecode);
+        if (!bitrate || !preset || !fastDecode) return int(QDialog::Rejected);
+        tip = bitrate->toolTip();
+        for (auto* l : dialog.findChildren<QLabel*>())
+            if (l->buddy() == bitrate || l->toolTip() == tip) label = l->text();
+        bitrate->setValue(777);
+        preset->setCurrentIndex(preset->findText("ultrafast"));
+        fastDecode->setChecked(true);
         return int(QDialog::Accepted);
     };
     Click(d, IDC_PROPERTIES);
-    guint bitrate = 0;
-    g_object_get(encoder.get(), "bitrate", &bitrate, nullptr);
-    EXPECT_EQ(bitrate, 777u);
-    EXPECT_FALSE(tip.isEmpty());
+    EXPECT_FALSE(frameworkPropertiesShown);
+    EXPECT_TRUE(tip.contains("bitrate")) << tip.toStdString();
+    EXPECT_FALSE(label.isEmpty());
+    EXPECT_NE(label, "bitrate");  // the description, not the raw name
+
+    // The values reach the running encoder: x264 writes the options it runs with into its
+    // stream (fastdecode turns CABAC off, ultrafast searches with the diamond method).
+    const std::string options = X264Options(encoder.get());
+    EXPECT_NE(options.find("bitrate=777"), std::string::npos) << options;
+    EXPECT_NE(options.find("cabac=0"), std::string::npos) << options;
+    EXPECT_NE(options.find("me=dia"), std::string::npos) << options;
 
     // Start Conversion keeps the configured instance.
     Click(d, IDC_START_CONVERSION);
