@@ -23,7 +23,7 @@ FFMPEG_EQUIVALENT = {
     "vp8enc": ["-c:v", "libvpx"],
     "openh264enc": ["-c:v", "libopenh264"],
     "openjpegenc": ["-c:v", "libopenjpeg"],
-    "mpeg2enc": ["-c:v", "mpeg2video"],
+    "mpeg2enc": ["-c:v", "mpeg2video"],  # another library (mjpegtools against libavcodec)
     "avenc_mpeg4": ["-c:v", "mpeg4"],
     "avenc_msmpeg4": ["-c:v", "msmpeg4"],
     "avenc_msmpeg4v2": ["-c:v", "msmpeg4v2"],
@@ -108,6 +108,8 @@ def main():
 
     def theirs(codec, width, height):
         dest = os.path.join(work, "f.avi")
+        if os.path.exists(dest):
+            os.remove(dest)
         best = None
         for _ in range(args.runs):
             r = timed(["ffmpeg", "-v", "error", "-y", "-i", src] + codec +
@@ -136,6 +138,10 @@ def main():
             codec = FFMPEG_EQUIVALENT.get(factory)
             if codec:
                 f = theirs(codec, 320, 240)
+                if not f[2]:
+                    print("| %s | %s | %.1f | %.1f | %d | %s: not in this ffmpeg | | | | |" % (
+                        long_name, factory, k[0], k[1], k[3] // 1024, codec[1]))
+                    continue
                 print("| %s | %s | %.1f%s | %.1f | %d | %s | %.1f | %.1f | %d | %.2f |" % (
                     long_name, factory, k[0], "" if k[2] else " (failed)", k[1], k[3] // 1024, codec[1], f[0], f[1],
                     f[3] // 1024, k[0] / f[0]))
