@@ -51,5 +51,12 @@ std::string CEncoderChatter::Text() const {
 std::string CEncoderChatter::LastLine() const {
     const std::string text = Text();
     const std::size_t start = text.find_last_of('\n');
-    return start == std::string::npos ? text : text.substr(start + 1);
+    std::string line = start == std::string::npos ? text : text.substr(start + 1);
+    // GLib's messages begin with "(program:pid): ", which says nothing about the file.
+    if (line.size() > 1 && line[0] == '(') {
+        const std::size_t end = line.find("): ");
+        const std::size_t colon = line.find(':');
+        if (end != std::string::npos && colon < end) line.erase(0, end + 3);
+    }
+    return line;
 }

@@ -19,7 +19,7 @@ public:
     // What was written, without trailing blank lines; empty when nothing was (or when the stream
     // could not be taken).
     std::string Text() const;
-    // The last non-empty line of Text().
+    // The last non-empty line of Text(), without GLib's "(program:pid): " prefix.
     std::string LastLine() const;
 
 private:
