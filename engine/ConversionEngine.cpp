@@ -4,6 +4,7 @@
 #include <ges/ges.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "EncoderTimes.h"
 #include "StreamGuard.h"
@@ -30,9 +31,34 @@ GstBusSyncReply HandleTimelineMessage(GstBus*, GstMessage* message, gpointer tim
     return GST_BUS_DROP;
 }
 
+// Every element that the editing services or the output graph put into the pipeline, as it is
+// added (streaming or state-changing thread).
+//
+// The audio mixer's default period of 10 ms makes it hand on a buffer, and wake the next thread,
+// every 480 samples: over a long file that costs more than the mixing itself. A fifth of a
+// second is still fine-grained enough for progress and for the written-time checks.
+//
+// A scaler also converts between the colour matrices that the two frame sizes imply when the
+// stream names none (HD frames are taken as BT.709, standard-definition ones as BT.601), which
+// sends every pixel through a generic path three times as costly as scaling alone. Frames are
+// scaled with their values kept, as other converters do; colour conversion between formats
+// (YUV to RGB) is the converters' job and is not affected.
+void TuneElement(GstBin*, GstBin*, GstElement* element, gpointer) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory) return;
+    const char* name = GST_OBJECT_NAME(factory);
+    if (std::strcmp(name, "audiomixer") == 0) {
+        g_object_set(element, "output-buffer-duration", guint64(200 * GST_MSECOND), nullptr);
+    } else if (std::strcmp(name, "videoscale") == 0) {
+        gst_util_set_object_arg(G_OBJECT(element), "matrix-mode", "none");
+    }
+}
+
 }  // namespace
 
 CConversionEngine::CConversionEngine() {
+    if (m_graph)
+        g_signal_connect(m_graph.get(), "deep-element-added", G_CALLBACK(TuneElement), nullptr);
     m_messageBase = 151;
     GESTimeline* timeline = ges_timeline_new();
     if (!timeline) return;
