@@ -36,7 +36,8 @@ GstBusSyncReply HandleTimelineMessage(GstBus*, GstMessage* message, gpointer tim
 //
 // The audio mixer's default period of 10 ms makes it hand on a buffer, and wake the next thread,
 // every 480 samples: over a long file that costs more than the mixing itself. A fifth of a
-// second is still fine-grained enough for progress and for the written-time checks.
+// second is still fine-grained enough for progress and for the written-time checks. Letting each
+// input hold half a second spares the decoder a wait for the mixer after every frame.
 //
 // A scaler also converts between the colour matrices that the two frame sizes imply when the
 // stream names none (HD frames are taken as BT.709, standard-definition ones as BT.601), which
@@ -48,7 +49,8 @@ void TuneElement(GstBin*, GstBin*, GstElement* element, gpointer) {
     if (!factory) return;
     const char* name = GST_OBJECT_NAME(factory);
     if (std::strcmp(name, "audiomixer") == 0) {
-        g_object_set(element, "output-buffer-duration", guint64(200 * GST_MSECOND), nullptr);
+        g_object_set(element, "output-buffer-duration", guint64(200 * GST_MSECOND), "latency",
+                     guint64(500 * GST_MSECOND), nullptr);
     } else if (std::strcmp(name, "videoscale") == 0) {
         gst_util_set_object_arg(G_OBJECT(element), "matrix-mode", "none");
     }
@@ -217,7 +219,7 @@ HRESULT CConversionEngine::SetAudioParams(const AudioParams& audio) {
     }
     if (audio.sampleRate == 0) return E_INVALIDARG;
     timeline::AudioFormat format = timeline::MakeAudioFormat(audio);
-    GstCapsPtr caps(timeline::AudioCaps(format));
+    GstCapsPtr caps(timeline::AudioRestrictionCaps(format));
     ges_track_set_restriction_caps(m_audioGroup.get(), caps.get());
     m_audioFormat = format;
     return S_OK;
@@ -264,7 +266,7 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
             SetMediaErrorText("The editing services gave no output for a group");
             return E_FAIL;
         }
-        FrontEnd::Group group{kind, {}, {}, {}};
+        FrontEnd::Group group{kind, {}, {}, {}, {}};
         GstCapsPtr caps;
         if (kind == MediaKind::Video) {
             group.converter.reset(GST_ELEMENT(
@@ -274,6 +276,9 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
                            : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
                                                  timeline::RawVideoFormatName(24), nullptr));
         } else {
+            // The timeline leaves the rate as the file has it (AudioRestrictionCaps).
+            group.resampler.reset(GST_ELEMENT(
+                gst_object_ref_sink(gst_element_factory_make("audioresample", nullptr))));
             group.converter.reset(GST_ELEMENT(
                 gst_object_ref_sink(gst_element_factory_make("audioconvert", nullptr))));
             caps.reset(m_audioFormat ? timeline::AudioCaps(*m_audioFormat)
@@ -281,15 +286,18 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
         }
         group.capsFilter.reset(
             GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("capsfilter", nullptr))));
-        if (!group.converter || !group.capsFilter) {
+        if (!group.converter || !group.capsFilter ||
+            (kind == MediaKind::Audio && !group.resampler)) {
             SetMediaErrorText("A converter element is missing from the media framework");
             return E_FAIL;
         }
         g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
+        if (group.resampler) gst_bin_add(GST_BIN(m_graph.get()), group.resampler.get());
         gst_bin_add_many(GST_BIN(m_graph.get()), group.converter.get(), group.capsFilter.get(),
                          nullptr);
-        GstPadPtr convertIn(gst_element_get_static_pad(group.converter.get(), "sink"));
+        GstPadPtr convertIn(gst_element_get_static_pad(group.Input(), "sink"));
         if (GST_PAD_LINK_FAILED(gst_pad_link(pad.get(), convertIn.get())) ||
+            (group.resampler && !gst_element_link(group.resampler.get(), group.converter.get())) ||
             !gst_element_link(group.converter.get(), group.capsFilter.get())) {
             SetMediaErrorText("The editing services' output cannot be connected");
             return E_FAIL;

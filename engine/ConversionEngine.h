@@ -145,14 +145,17 @@ public:
 
 private:
     // The render engine's part: per group, the timeline's output pad followed by a converter and
-    // a caps filter that fix the group's exact format. The caps filter's source pad is the
-    // group's output pin.
+    // a caps filter that fix the group's exact format (audio: a resampler first). The caps
+    // filter's source pad is the group's output pin.
     struct FrontEnd {
         struct Group {
             MediaKind kind;
             GstElementPtr converter;
             GstElementPtr capsFilter;
             GstPadPtr outputPin;
+            GstElementPtr resampler;  // audio only
+            // The first element, which the timeline's pad feeds.
+            GstElement* Input() const { return resampler ? resampler.get() : converter.get(); }
         };
         std::vector<Group> groups;
     };

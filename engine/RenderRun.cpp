@@ -397,7 +397,7 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
 void CConversionEngine::EndStalledStreams() {
     if (!m_renderEngine) return;
     for (auto& group : m_renderEngine->groups) {
-        GstPadPtr input(gst_element_get_static_pad(group.converter.get(), "sink"));
+        GstPadPtr input(gst_element_get_static_pad(group.Input(), "sink"));
         if (input) gst_pad_send_event(input.get(), gst_event_new_eos());
     }
 }

@@ -87,4 +87,10 @@ GstCaps* AudioCaps(const AudioFormat& f) {
                                "channels", G_TYPE_INT, int(f.channels), nullptr);
 }
 
+GstCaps* AudioRestrictionCaps(const AudioFormat& f) {
+    GstCaps* caps = AudioCaps(f);
+    gst_structure_remove_field(gst_caps_get_structure(caps, 0), "rate");
+    return caps;
+}
+
 }  // namespace timeline

@@ -70,5 +70,9 @@ const char* RawAudioFormatName(std::uint16_t bitsPerSample);
 GstCaps* VideoRestrictionCaps(const VideoFormat& format);
 GstCaps* VideoOutputCaps(const VideoFormat& format);
 GstCaps* AudioCaps(const AudioFormat& format);
+// What the editing services are asked for: the sample format and channels, not the rate. The
+// rate is converted after the mixer, on the mixer's thread, so that decoding and resampling run
+// side by side instead of one after the other on the decoder's thread.
+GstCaps* AudioRestrictionCaps(const AudioFormat& format);
 
 }  // namespace timeline
