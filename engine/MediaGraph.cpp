@@ -66,6 +66,11 @@ std::string StreamKindOf(const char* klass) {
     return {};
 }
 
+// "The video stream", "The audio stream", or "A stream of the file" when the kind is unknown.
+std::string StreamName(const std::string& kind) {
+    return kind.empty() ? std::string("A stream of the file") : "The " + kind + " stream";
+}
+
 // "M:SS" (or "H:MM:SS") of a running time.
 std::string ClockText(GstClockTime time) {
     const guint64 seconds = time / GST_SECOND;
@@ -119,7 +124,7 @@ std::string CMediaGraph::ReasonForError(GstMessage* message, GstClockTime reache
     const std::string at = GST_CLOCK_TIME_IS_VALID(reached) ? " at " + ClockText(reached) : std::string();
     const std::string damaged = "The file is damaged" + at + ": " + text;
     const std::string undecodable =
-        "The " + (kind.empty() ? std::string("file's") : kind) + " stream cannot be decoded" + at + ": " + text;
+        StreamName(kind) + " cannot be decoded" + at + ": " + text;
 
     const bool missing = (error->domain == GST_CORE_ERROR && error->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
                          (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND);
@@ -131,7 +136,7 @@ std::string CMediaGraph::ReasonForError(GstMessage* message, GstClockTime reache
             const std::string name = gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_LONGNAME);
             std::string what = StreamKindOf(gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_KLASS));
             gst_object_unref(refusing);
-            return "The " + (what.empty() ? std::string("file's") : what) + " stream cannot be decoded: " + name +
+            return StreamName(what) + " cannot be decoded: " + name +
                    " does not accept its set-up (the file may be damaged)";
         }
         const std::string coding = MissingDecoderName(debug.get());
@@ -156,8 +161,7 @@ std::string CMediaGraph::ReasonForError(GstMessage* message, GstClockTime reache
             // The generic flow error ("Internal data stream error.") of the element that stopped:
             // its debug text names the flow that stopped it.
             if (debug && std::strstr(debug.get(), "not-negotiated"))
-                return "The " + (kind.empty() ? std::string("file's") : kind) +
-                       " stream has a format that cannot be converted" + at + ": " + text;
+                return StreamName(kind) + " has a format that cannot be converted" + at + ": " + text;
             if (decoder) return undecodable;
             if (reader) return damaged;
             return text;
