@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
+#include "ContentLength.h"
 #include "EncoderTimes.h"
 #include "StreamGuard.h"
 #include "WrittenTime.h"
@@ -55,6 +57,93 @@ void TuneElement(GstBin*, GstBin*, GstElement* element, gpointer) {
         gst_util_set_object_arg(G_OBJECT(element), "matrix-mode", "none");
     }
 }
+// Streaming thread: the WAV parser stamps its output from the header's byte rate, which for ADPCM
+// is often wrong (encoders write a nominal rate), so that the times run ahead of or behind the
+// sound and the mixer drops or stretches it. ADPCM is block-coded: the times follow from the data
+// itself, blocks × samples per block / rate; those replace the parser's.
+struct AdpcmRetiming {
+    gint rate = 0;
+    gint blockAlign = 0;
+    gint samplesPerBlock = 0;  // 0: not ADPCM, nothing is changed
+    guint64 bytes = 0;         // since the segment's start
+    GstClockTime start = 0;
+
+    GstClockTime TimeOf(guint64 byteCount) const {
+        const guint64 samples = byteCount / guint64(blockAlign) * guint64(samplesPerBlock);
+        return gst_util_uint64_scale(samples, GST_SECOND, guint64(rate));
+    }
+
+    static GstPadProbeReturn OnData(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<AdpcmRetiming*>(data);
+        if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+            if (self->samplesPerBlock <= 0) return GST_PAD_PROBE_OK;
+            GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+            GST_PAD_PROBE_INFO_DATA(info) = buffer;
+            const gsize size = gst_buffer_get_size(buffer);
+            GST_BUFFER_PTS(buffer) = self->start + self->TimeOf(self->bytes);
+            GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+            GST_BUFFER_DURATION(buffer) =
+                self->TimeOf(self->bytes + size) - self->TimeOf(self->bytes);
+            self->bytes += size;
+            return GST_PAD_PROBE_OK;
+        }
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            const GstStructure* st =
+                caps && gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
+            const char* layout = st ? gst_structure_get_string(st, "layout") : nullptr;
+            gint channels = 0;
+            self->samplesPerBlock = 0;
+            if (st && gst_structure_has_name(st, "audio/x-adpcm") && layout &&
+                gst_structure_get_int(st, "block_align", &self->blockAlign) &&
+                gst_structure_get_int(st, "rate", &self->rate) &&
+                gst_structure_get_int(st, "channels", &channels) && self->rate > 0 &&
+                channels > 0) {
+                if (std::strcmp(layout, "dvi") == 0 && self->blockAlign > 4 * channels)
+                    self->samplesPerBlock = (self->blockAlign - 4 * channels) * 2 / channels + 1;
+                else if (std::strcmp(layout, "microsoft") == 0 && self->blockAlign > 7 * channels)
+                    self->samplesPerBlock = (self->blockAlign - 7 * channels) * 2 / channels + 2;
+            }
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            self->start = segment && segment->format == GST_FORMAT_TIME ? segment->start : 0;
+            self->bytes = 0;
+            if (self->samplesPerBlock > 0 && segment && segment->format == GST_FORMAT_TIME &&
+                GST_CLOCK_TIME_IS_VALID(segment->stop)) {
+                // The parser's stop is its own (wrong) length: the data ends the stream instead.
+                GstSegment open = *segment;
+                open.stop = GST_CLOCK_TIME_NONE;
+                open.duration = GST_CLOCK_TIME_NONE;
+                GstEvent* replaced = gst_event_new_segment(&open);
+                gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
+                gst_event_unref(event);
+                GST_PAD_PROBE_INFO_DATA(info) = replaced;
+            }
+        }
+        return GST_PAD_PROBE_OK;
+    }
+
+    static void OnPadAdded(GstElement*, GstPad* pad, gpointer) {
+        if (GST_PAD_DIRECTION(pad) != GST_PAD_SRC) return;
+        gst_pad_add_probe(
+            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            OnData, new AdpcmRetiming,
+            [](gpointer data) { delete static_cast<AdpcmRetiming*>(data); });
+    }
+
+    // Any thread that adds an element below the timeline.
+    static void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (!factory || std::strcmp(GST_OBJECT_NAME(factory), "wavparse") != 0) return;
+        g_signal_connect(element, "pad-added", G_CALLBACK(OnPadAdded), nullptr);
+        // The parser may already have its output.
+        GstPadPtr src(gst_element_get_static_pad(element, "src"));
+        if (src) OnPadAdded(element, src.get(), nullptr);
+    }
+};
 
 }  // namespace
 
@@ -86,7 +175,8 @@ CConversionEngine::~CConversionEngine() {
     if (m_renderEngine) ScrapRenderEngine();
     m_timeline.reset();
     m_loaded = 0;
-    if (!m_temporaryPath.empty()) std::remove(m_temporaryPath.c_str());
+    CloseOutputFile();
+    m_output.Discard();
 }
 
 bool CConversionEngine::HasGroup(MediaKind kind) const {
@@ -187,22 +277,42 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path,
     (void)streamNumber;
 
     ReferenceTime length = mediaStop - mediaStart;
-    // The editing services refuse a source longer than the file; the file's own length wins.
+    // The editing services refuse a source longer than the length their discoverer estimated;
+    // the file's own length wins. Where the estimate is short of what the file's packets hold
+    // (an elementary stream holds more than its estimate), the source is placed within the
+    // estimate and then given the length it really has.
+    ReferenceTime placed = length;
     GstClockTime fileLength = ges_uri_clip_asset_get_max_duration(asset.get());
     if (GST_CLOCK_TIME_IS_VALID(fileLength) && fileLength > 0) {
         ReferenceTime available = timeline::ToReferenceTime(fileLength) - mediaStart;
         if (available <= 0) return E_INVALIDARG;
-        if (length > available) length = available;
+        if (placed > available) {
+            placed = available;
+            const std::optional<ContentFacts> content = ScanContent(path, kContentScanMs);
+            length = content && content->complete
+                         ? std::max(available, std::min(length, content->length - mediaStart))
+                         : available;
+        }
     }
     GESClip* clip =
         ges_layer_add_asset(track, GES_ASSET(asset.get()), timeline::ToNanoseconds(start),
-                            timeline::ToNanoseconds(mediaStart), timeline::ToNanoseconds(length),
+                            timeline::ToNanoseconds(mediaStart), timeline::ToNanoseconds(placed),
                             kind == MediaKind::Video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO);
     if (!clip) {
         SetMediaErrorText("The file cannot be placed on the timeline: " + path);
         return E_FAIL;
     }
-    (kind == MediaKind::Video ? m_videoCursor : m_audioCursor) += length;
+    if (placed < length) {
+        const GstClockTime maxDuration = timeline::ToNanoseconds(mediaStart + length);
+        GList* children = ges_container_get_children(GES_CONTAINER(clip), FALSE);
+        for (GList* child = children; child; child = child->next)
+            ges_timeline_element_set_max_duration(GES_TIMELINE_ELEMENT(child->data), maxDuration);
+        g_list_free_full(children, gst_object_unref);
+        if (ges_timeline_element_set_duration(GES_TIMELINE_ELEMENT(clip),
+                                              timeline::ToNanoseconds(length)))
+            placed = length;
+    }
+    (kind == MediaKind::Video ? m_videoCursor : m_audioCursor) += placed;
     return S_OK;
 }
 
@@ -258,6 +368,8 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
     // The pipeline takes a reference of its own (the timeline is not floating): m_timeline keeps
     // the engine's one.
     if (!gst_bin_add(GST_BIN(m_graph.get()), GST_ELEMENT(m_timeline.get()))) return E_FAIL;
+    g_signal_connect(m_graph.get(), "deep-element-added", G_CALLBACK(AdpcmRetiming::OnElementAdded),
+                     nullptr);
     for (MediaKind kind : m_groupOrder) {
         GESTrack* track = kind == MediaKind::Video ? m_videoGroup.get() : m_audioGroup.get();
         // Documented as transfer none, but this version hands back a reference of its own.

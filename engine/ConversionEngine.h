@@ -14,6 +14,7 @@
 #include "MediaGraph.h"
 #include "Result.h"
 #include "StreamGuard.h"
+#include "TempOutput.h"
 #include "Timeline.h"
 
 class CWrittenTime;
@@ -45,6 +46,11 @@ public:
     static constexpr int kStallLimitMs = 15000;
     // Bound on the pause that precedes running (the platform's wait is unbounded).
     static constexpr int kStartLimitMs = 20000;
+    // How long a Stop that comes after everything was written waits for the writers to finish
+    // the file before it stops the run unfinished.
+    static constexpr int kFinishLimitMs = 15000;
+    // Longest time for reading a finished file back before it is moved into place.
+    static constexpr int kReadBackLimitMs = 10000;
 
     CConversionEngine();
     ~CConversionEngine() override;
@@ -111,7 +117,8 @@ public:
     HRESULT WriteCycle(GstElement* sink);
     // Stops the pipeline (notification 4). Safe to call from a notification handler at any
     // moment of a run, including while it is being built or started; the run then ends with
-    // E_ABORT (unless it had already written everything).
+    // E_ABORT. Once the whole clip has been written the writers are let finish the file first,
+    // and the run completes (S_OK) when they do within kFinishLimitMs.
     HRESULT Stop();
     HRESULT StopWhenReady();
     // Seeks to a time in 100-ns units (notification 6).
@@ -141,7 +148,7 @@ public:
     std::optional<timeline::VideoFormat> VideoGroupFormat() const { return m_videoFormat; }
     std::optional<timeline::AudioFormat> AudioGroupFormat() const { return m_audioFormat; }
     // The temporary file of the current run (empty outside a run).
-    const std::string& TemporaryPath() const { return m_temporaryPath; }
+    const std::string& TemporaryPath() const { return m_output.TempPath(); }
 
 private:
     // The render engine's part: per group, the timeline's output pad followed by a converter and
@@ -190,6 +197,10 @@ private:
     HRESULT QueryWrittenTime(GstElement* sink, timeline::ReferenceTime* position);
     static GstFlowReturn OnPreviewSample(GstElement* appsink, gpointer engine);
     void EndStalledStreams();
+    // Stops the pipeline at once.
+    HRESULT StopNow();
+    // Closes m_outputFd (when open); false when the close reported a write error.
+    bool CloseOutputFile();
 
     // Fields of the timeline composition.
     std::unique_ptr<FrontEnd> m_renderEngine;
@@ -220,10 +231,13 @@ private:
     std::unique_ptr<CEncoderTimes>
         m_encoderTimes;  // the video encoder's output times, where it gives none
     std::shared_ptr<CStreamGuard> m_streamGuard;  // ends streams at damaged time stamps
-    std::string m_temporaryPath;
+    CTempOutput m_output;                         // the run's one temporary file
+    int m_outputFd = -1;  // the temporary file, when the engine's own file writer writes it
     bool m_sinkReportsPosition = false;  // the sink answers a TIME position query
     // Set by Stop: a stop that comes while the pipeline is still being built or started (from a
     // notification handler) must not be undone by the start that follows it.
     bool m_stopRequested = false;
+    bool m_writtenToEnd = false;        // the write cycle saw the whole clip written
+    std::int64_t m_finishDeadline = 0;  // ms into the write cycle; 0 while no stop waits
     ErrorCallback m_showError;
 };

@@ -24,10 +24,12 @@ HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectIte
     // and an empty timeline ends the run with a failure.
     if (clip.GetHasVideo() && (format == Avi || format == Mpeg) &&
         SUCCEEDED(m_engine->AddGroup(MediaKind::Video, 1)))
-        m_engine->AddSource(MediaKind::Video, clip.GetPath(), clip.GetMediaStart(), clip.GetMediaStop(), 0);
+        m_engine->AddSource(MediaKind::Video, clip.GetPath(), clip.GetMediaStart(),
+                            clip.ConvertStop(), 0);
     if (clip.GetHasAudio()) {
         if (SUCCEEDED(m_engine->AddGroup(MediaKind::Audio, 1)))
-            m_engine->AddSource(MediaKind::Audio, clip.GetPath(), clip.GetMediaStart(), clip.GetMediaStop(), 0);
+            m_engine->AddSource(MediaKind::Audio, clip.GetPath(), clip.GetMediaStart(),
+                                clip.ConvertStop(), 0);
     } else if (format == WavMp3) {
         m_view.AddLogLine(kNoAudioLine + clip.GetName());
         // The same reason for the terminal and anything else that reports the failure.

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "ContentLength.h"
 #include "GstIteration.h"
 #include "MediaFramework.h"
 #include "ProjectItem.h"
@@ -449,26 +450,47 @@ HRESULT CMediaGraph::OpenClip(CProjectItem& clip) {
     }
     if (SUCCEEDED(QueryAudio())) clip.SetHasAudio(1);
 
-    const gint64 duration = QueryDurationNs();
-    if (duration < 0) {
+    // The framework estimates some lengths and believes every header; the packets tell.
+    const std::optional<ContentFacts> content = ScanContent(clip.GetPath(), kContentScanMs);
+    const RefTime contentLength = content && content->complete ? content->length : 0;
+    const gint64 duration = QueryDurationNs(contentLength <= 0);
+    RefTime length = ClipLength(duration >= 0 ? duration / 100 : 0, contentLength);
+    // A file that the framework opens but cannot time, and libav can read but not to its end
+    // in time, has the length libav's reading of its header gives.
+    if (length <= 0 && content) length = content->stated;
+    if (length <= 0) {
         // A file without a duration cannot be converted; say so rather than drop it silently.
         m_renderError = "The duration of the file could not be determined. File: " + clip.GetName();
         SetMediaErrorText(m_renderError);
         return E_FAIL;
     }
-    const RefTime length = duration / 100;  // nanoseconds to 100-ns units
     if (clip.GetDuration() == 0) clip.SetDuration(length);
     if (clip.GetMediaStop() == 0) clip.SetMediaStop(length);
+    if (clip.GetContentLength() == 0)
+        clip.SetContentLength(contentLength > 0 ? std::min(contentLength, length) : 0);
     m_loaded = 1;
     return S_OK;
 }
 
-gint64 CMediaGraph::QueryDurationNs() {
+std::int64_t CMediaGraph::ClipLength(std::int64_t stated, std::int64_t content) {
+    if (content <= 0) return stated;
+    if (stated <= 0) return content;
+    // An estimate is off by a few percent (bit-rate guesses, rounding to whole frames).
+    const std::int64_t estimateError = std::max<std::int64_t>(kRefTimePerSecond / 2, stated / 20);
+    if (content >= stated - estimateError) return content;
+    // Twenty times what the file holds is no length a cut-off copy has: the header is damaged.
+    constexpr std::int64_t kBelievable = 20;
+    if (stated / kBelievable > content) return content;
+    return stated;
+}
+
+gint64 CMediaGraph::QueryDurationNs(bool waitForEstimate) {
     if (!m_seeking) return -1;
     gint64 duration = -1;
     if (gst_element_query_duration(m_seeking.get(), GST_FORMAT_TIME, &duration) && duration >= 0) {
         return duration;
     }
+    if (!waitForEstimate) return -1;
     // Parsers of streams without an index (ADTS AAC, MP3 without a header frame) estimate the
     // duration only from frames they have parsed, and a prerolled pipeline parses no more. Let
     // it run (the sinks do not sync, so it runs as fast as it decodes) until the estimate is

@@ -49,8 +49,10 @@ public:
 
     // Builds a decoding pipeline for the clip's file (decoded streams into fake sinks, brought
     // to PAUSED within kOpenTimeoutMs) and stores video size, audio presence and duration in
-    // the clip. A failure to open leaves its text in RenderErrorText() and MediaErrorText():
-    // the framework's message, " File: " and the clip's name. E_FAIL for an empty path.
+    // the clip. The duration is checked against the file's packets (ClipLength); their length
+    // becomes the clip's content length, where the conversion ends. A failure to open leaves its
+    // text in RenderErrorText() and MediaErrorText(): the framework's message, " File: " and the
+    // clip's name. E_FAIL for an empty path.
     HRESULT OpenClip(CProjectItem& clip);
 
     // Video size of the decoded video stream into m_width/m_height (asked once).
@@ -81,6 +83,16 @@ public:
 
     // Longest extra wait for a stream that announces its duration only after preroll, in ms.
     static constexpr int kDurationWaitMs = 2000;
+
+    // Longest time for reading through a file's packets to find its real length (ScanContent).
+    static constexpr int kContentScanMs = 3000;
+
+    // The clip's length from the length its file states (or the framework estimates; 0 for
+    // none) and the length of what it really holds (0 when unknown), both in 100-ns units. The
+    // content wins where it is longer, where the two differ only by an estimate's error, and
+    // where the stated length is far beyond anything the file holds (a damaged header); a file
+    // cut short keeps its stated length, so that its shorter output is reported.
+    static std::int64_t ClipLength(std::int64_t stated, std::int64_t content);
 
     // Brings a pipeline to NULL, waits (bounded by timeoutMs) for the change to finish and drops
     // the reference. Safe on an empty handle. Joins every streaming thread of the pipeline.
@@ -136,7 +148,8 @@ private:
     static constexpr int kHeldErrorGraceMs = 300;
 
     // The pipeline's duration in nanoseconds, -1 when it has none (bounded wait).
-    gint64 QueryDurationNs();
+    // waitForEstimate: let a stream that announces its duration only while playing run for it.
+    gint64 QueryDurationNs(bool waitForEstimate = true);
     HRESULT RenderFile(const std::string& path, std::string* errorText);
 
     // Errors held back by the decoding bins of an opened file (shared with their bus handlers).

@@ -1,9 +1,11 @@
 // Output graph building: the preview branch, the hold element, encoders and writers that turn
 // the timeline's group pads into a file.
+#include <fcntl.h>
 #include <gst/app/gstappsink.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 #include "ConversionEngine.h"
@@ -327,15 +329,23 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
                                     GstPad* videoPin, GstPad* audioPin) {
     if (!multiplexer) return E_POINTER;
     GstElement* mux = MakeElement("avimux", "AVI Mux");
-    GstElement* writer = MakeElement("filesink", "File Writer");
+    // The file is opened here, without following a link, and written through its descriptor.
+    GstElement* writer = MakeElement("fdsink", "File Writer");
     HRESULT hr = S_OK;
+    CloseOutputFile();
+    m_outputFd = CTempOutput::OpenOwnFile(destination, O_RDWR | O_TRUNC);
+    if (m_outputFd < 0) {
+        SetMediaErrorText("The output file cannot be opened: " + std::string(g_strerror(errno)));
+        for (GstElement* e : {mux, writer})
+            if (e) gst_object_unref(gst_object_ref_sink(e));
+        return E_FAIL;
+    }
     if (!mux || !writer) {
         for (GstElement* e : {mux, writer})
             if (e) gst_object_unref(gst_object_ref_sink(e));
         hr = E_FAIL;
     } else {
-        g_object_set(writer, "location", destination.c_str(), "sync", FALSE, "async", FALSE,
-                     nullptr);
+        g_object_set(writer, "fd", m_outputFd, "sync", FALSE, "async", FALSE, nullptr);
         gst_bin_add_many(GST_BIN(m_graph.get()), mux, writer, nullptr);
         gst_element_link(mux, writer);
         multiplexer->reset(GST_ELEMENT(gst_object_ref(mux)));
@@ -403,6 +413,9 @@ HRESULT CConversionEngine::WriteMpeg(const std::string& destination, GstElement*
     if (!mpegEncoder) return E_INVALIDARG;
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(mpegEncoder), "location"))
         g_object_set(mpegEncoder, "location", destination.c_str(), nullptr);
+    // The destination given is the run's temporary file: written where it is.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(mpegEncoder), "in-place"))
+        g_object_set(mpegEncoder, "in-place", TRUE, nullptr);
     HRESULT hr = AddBorrowed(mpegEncoder, "MPEG Writer Filter");
     if (FAILED(hr)) return hr;
     auto connectTo = [&](GstPad* pin, const char* name, MediaKind kind) -> HRESULT {
@@ -434,7 +447,7 @@ HRESULT CConversionEngine::WriteWav(const std::string& destination, GstElement* 
     if (!AddToGraph(wavWriter)) return E_FAIL;
     HRESULT hr = S_OK;
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(wavWriter), "location"))
-        g_object_set(wavWriter, "location", destination.c_str(), nullptr);
+        g_object_set(wavWriter, "location", destination.c_str(), "in-place", TRUE, nullptr);
     else
         hr = E_NOINTERFACE;
     if (audioPin) {

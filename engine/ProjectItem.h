@@ -42,6 +42,15 @@ public:
     void SetMediaStop(RefTime t) { m_mediaStop = t; }
     RefTime GetDuration() const { return m_duration; }
     void SetDuration(RefTime t) { m_duration = t; }
+    // How long the file's media really last from the start (100-ns units), when that is known
+    // and shorter than the duration (a file cut short); 0 otherwise. Conversions end there.
+    RefTime GetContentLength() const { return m_contentLength; }
+    void SetContentLength(RefTime t) { m_contentLength = t; }
+    // Where a conversion of the clip ends: the media stop, or the end of the content before it.
+    RefTime ConvertStop() const {
+        return m_contentLength > m_mediaStart && m_contentLength < m_mediaStop ? m_contentLength
+                                                                               : m_mediaStop;
+    }
 
     // Bytes.
     std::int64_t GetFileSize() const { return m_fileSize; }
@@ -89,6 +98,7 @@ private:
     RefTime m_mediaStart = 0;  // nothing moves it: conversions start at the beginning
     RefTime m_mediaStop = 0;   // the probe fills it with the duration while it is 0
     RefTime m_duration = 0;    // the probe fills it while it is 0
+    RefTime m_contentLength = 0;
     std::int64_t m_fileSize = 0;
     std::optional<ClipListPos> m_listPos;
     std::int32_t m_iconKind = 0;

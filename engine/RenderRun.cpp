@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
 
+#include "ContentLength.h"
 #include "ConversionEngine.h"
 #include "EncoderChatter.h"
 #include "EncoderTimes.h"
@@ -24,25 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 std::int64_t ElapsedMs(Clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
-
-// A name beside the destination, unique in this process, that no user file is likely to have.
-std::string TemporaryPathFor(const std::string& destination) {
-    static std::atomic<unsigned> counter{0};
-    namespace fs = std::filesystem;
-    fs::path dest(destination);
-    const std::string tail = ".kestrine-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1)) + ".part";
-    // A destination name near the 255-byte limit must still give a temporary name that fits:
-    // shorten the copied name, at a UTF-8 character boundary.
-    std::string base = dest.filename().string();
-    const std::size_t room = 255 - 1 - tail.size();
-    if (base.size() > room) {
-        std::size_t cut = room;
-        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
-        base.resize(cut);
-    }
-    return (dest.parent_path() / ("." + base + tail)).string();
 }
 
 // Records the text of the first error message waiting on the bus, if any.
@@ -62,17 +45,25 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
                                          const std::optional<WaveFormat>& audioFormat) {
     ClearMediaErrorText();
     if (!m_graph || !m_events) return E_UNEXPECTED;
-    if (m_loaded || !m_temporaryPath.empty()) return E_UNEXPECTED;  // one run per engine
+    if (m_loaded || m_output.Active()) return E_UNEXPECTED;  // one run per engine
     if (destination.empty()) return E_INVALIDARG;
-    m_temporaryPath = TemporaryPathFor(destination);
+    // The one temporary file of the run: every writer writes into it where it is, and only a
+    // completed run moves it onto the destination.
+    std::string createError;
+    if (!m_output.Create(destination, &createError)) {
+        SetMediaErrorText("The output file cannot be created beside " + destination + ": " +
+                          createError);
+        return E_FAIL;
+    }
+    const std::string temporaryPath = m_output.TempPath();
 
     // Everything that failed or stopped ends here: the encoders go back to their owner and the
     // partial file is removed; an existing file at the destination was never touched.
     auto abandon = [&](HRESULT hr) {
         gst_element_set_state(m_graph.get(), GST_STATE_READY);
         RemoveBorrowed();
-        std::error_code ignored;
-        std::filesystem::remove(m_temporaryPath, ignored);
+        CloseOutputFile();
+        m_output.Discard();
         return hr;
     };
 
@@ -105,7 +96,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     switch (format) {
         case Avi: {
             GstElementPtr mux;
-            hr = WriteAvi(m_temporaryPath, &mux, videoEncoder.get(), audioEncoder.get(),
+            hr = WriteAvi(temporaryPath, &mux, videoEncoder.get(), audioEncoder.get(),
                           videoPin.get(), audioPin.get());
             if (SUCCEEDED(hr) && audioEncoder && audioPin)
                 hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
@@ -117,7 +108,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
         }
         case Mpeg:
             if (mpegEncoder) {
-                hr = WriteMpeg(m_temporaryPath, mpegEncoder.get(), videoPin.get(), audioPin.get());
+                hr = WriteMpeg(temporaryPath, mpegEncoder.get(), videoPin.get(), audioPin.get());
                 sink.reset(GST_ELEMENT(gst_object_ref(mpegEncoder.get())));
                 sinkReportsPosition = true;
             } else {
@@ -126,7 +117,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
             }
             break;
         case WavMp3:
-            hr = WriteWav(m_temporaryPath, audioEncoder.get(), wavWriter.get(), audioPin.get());
+            hr = WriteWav(temporaryPath, audioEncoder.get(), wavWriter.get(), audioPin.get());
             if (SUCCEEDED(hr) && audioEncoder && audioPin)
                 hr = SetEncoderFormat(audioEncoder.get(), chosenFormat);
             m_borrowed.push_back(ElementRef(GST_ELEMENT(gst_object_ref(wavWriter.get())),
@@ -174,7 +165,6 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
         if (hr != E_ABORT) ShowError(hr);
         if (m_videoWindowActive) CloseVideoWindow();
         abandon(hr);
-        m_temporaryPath.clear();
         if (hr == E_ABORT) Notify(kRunFinished, 0, 0);
         return hr;
     }
@@ -190,17 +180,25 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     RemoveBorrowed();
     if (preview && m_videoWindowActive) CloseVideoWindow();
 
-    std::error_code error;
-    if (hr == S_OK) {
-        std::filesystem::rename(m_temporaryPath, destination, error);
-        if (error) {
-            SetMediaErrorText("The finished file cannot be moved to " + destination + ": " +
-                              error.message());
-            hr = E_FAIL;
-        }
+    if (!CloseOutputFile() && hr == S_OK) {
+        SetMediaErrorText("The output file could not be written to the end: " +
+                          std::string(g_strerror(errno)));
+        hr = E_FAIL;
     }
-    if (hr != S_OK) std::filesystem::remove(m_temporaryPath, error);
-    m_temporaryPath.clear();
+    // Only a file whose streams can be read back is a conversion; one that cannot is not put
+    // in place of whatever the destination holds.
+    std::string unreadable;
+    if (hr == S_OK && !StreamsDecode(m_output.TempPath(), kReadBackLimitMs, &unreadable)) {
+        SetMediaErrorText("The output cannot be read back: " + unreadable);
+        hr = E_FAIL;
+    }
+    std::string commitError;
+    if (hr == S_OK && !m_output.Commit(&commitError)) {
+        SetMediaErrorText("The finished file cannot be moved to " + destination + ": " +
+                          commitError);
+        hr = E_FAIL;
+    }
+    if (hr != S_OK) m_output.Discard();
     Notify(kRunFinished, 0, hr == S_OK ? 1 : hr == E_ABORT ? 0 : -1);
     return hr;
 }
@@ -291,6 +289,8 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
     }
 
     const Clock::time_point started = Clock::now();
+    m_writtenToEnd = false;
+    m_finishDeadline = 0;
     Clock::time_point lastWrite = started, lastProduced = started, lastActive = started;
     ReferenceTime lastPosition = -1;
     std::uint64_t producedBuffers = 0, writtenBuffers = 0, takenBuffers = 0;
@@ -308,24 +308,32 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         hr = QueryWrittenTime(sink, &position);
         if (FAILED(hr)) break;
         const std::int64_t progress = position * 10000 / duration;
+        // Written to the end: the writers have had all of the clip, or say they have written it.
+        if (progress >= 10000 || m_written->AllEnded()) m_writtenToEnd = true;
         Notify(kProgress, 0, std::intptr_t(progress));
 
         GstMessagePtr message(
             gst_bus_timed_pop_filtered(m_events.get(), 100 * GST_MSECOND,
                                        GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
-            Stop();
+            StopNow();
             Notify(kProgress, 0, 10000);
             hr = S_OK;
             break;
         }
         if (message) {
             SetMediaErrorText(ReasonForError(message.get(), timeline::ToNanoseconds(position)));
-            Stop();
+            StopNow();
             Notify(kProgress, 0, std::intptr_t(progress));
             hr = E_FAIL;
             break;
         }
+
+        // Once everything is written, a Stop lets the writers finish the file (Stop() leaves the
+        // pipeline running then): the run completes, unless finishing takes too long.
+        if (m_stopRequested && m_writtenToEnd && !m_finishDeadline)
+            m_finishDeadline = ElapsedMs(started) + kFinishLimitMs;
+        if (m_finishDeadline && ElapsedMs(started) < m_finishDeadline) continue;
 
         // Stopped means at rest below PAUSED: right after a direct start the pipeline is still
         // on its way up from READY, which is not a stop.
@@ -336,8 +344,9 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         if (m_stopRequested && !(state <= GST_STATE_READY && pending == GST_STATE_VOID_PENDING))
             gst_element_set_state(m_control.get(), GST_STATE_READY);
         if (m_stopRequested || (state <= GST_STATE_READY && pending == GST_STATE_VOID_PENDING)) {
-            // Stopped by the Stop command (or anything else) before completion.
-            hr = progress >= 10000 ? S_OK : E_ABORT;
+            // Stopped by the Stop command (or anything else) before completion: the writers did
+            // not finish their file, so it is never a complete one.
+            hr = E_ABORT;
             break;
         }
 
@@ -347,7 +356,7 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         if (latest != GST_CLOCK_TIME_NONE && latest > 4 * durationNs + 3600 * GST_SECOND) {
             SetMediaErrorText(
                 "The encoder stamps its output with invalid times; choose another encoder");
-            Stop();
+            StopNow();
             hr = E_FAIL;
             break;
         }
@@ -385,13 +394,21 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         if (ElapsedMs(lastActive) > kStallLimitMs) {
             SetMediaErrorText("The conversion stalled: nothing was encoded or written for " +
                               std::to_string(kStallLimitMs / 1000) + " seconds");
-            Stop();
+            StopNow();
             hr = E_FAIL;
             break;
         }
     }
     m_sink.reset();
+    m_writtenToEnd = false;
     return hr;
+}
+
+bool CConversionEngine::CloseOutputFile() {
+    if (m_outputFd < 0) return true;
+    const bool closed = ::close(m_outputFd) == 0;
+    m_outputFd = -1;
+    return closed;
 }
 
 void CConversionEngine::EndStalledStreams() {
@@ -403,6 +420,15 @@ void CConversionEngine::EndStalledStreams() {
 }
 
 HRESULT CConversionEngine::Stop() {
+    m_stopRequested = true;
+    if (!m_control) return E_FAIL;
+    // The clip is written to its end and the writers are finishing the file: the write cycle
+    // lets them, and stops the pipeline itself.
+    if (m_writtenToEnd) return S_OK;
+    return StopNow();
+}
+
+HRESULT CConversionEngine::StopNow() {
     m_stopRequested = true;
     if (!m_control) return E_FAIL;
     if (gst_element_set_state(m_control.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)

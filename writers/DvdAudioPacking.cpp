@@ -13,6 +13,8 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
+#include "TempOutput.h"
+
 namespace {
 
 constexpr int kPackBytes = 2048;
@@ -363,7 +365,7 @@ bool Rewrite(int fd, const std::vector<AudioPes>& list, const std::vector<Planne
 }  // namespace
 
 bool MendDvdAudioPacks(const std::string& path, int64_t ticksPerFrame, std::string* error) {
-    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = CTempOutput::OpenOwnFile(path, O_RDWR);
     if (fd < 0) {
         *error = std::strerror(errno);
         return false;

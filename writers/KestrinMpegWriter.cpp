@@ -17,7 +17,7 @@ GST_DEBUG_CATEGORY_STATIC(kestrin_mpeg_writer_debug);
 
 namespace {
 
-enum { PROP_0, PROP_LOCATION, PROP_PRESET };
+enum { PROP_0, PROP_LOCATION, PROP_PRESET, PROP_IN_PLACE };
 
 constexpr int kVideo = 0;
 constexpr int kAudio = 1;
@@ -98,6 +98,7 @@ struct _KestrinMpegWriter {
     GMutex lock;      // guards state (see WriterState for what each thread may touch)
     GCond cond;       // signalled whenever an input's progress, EOS or the flushing flag change
     gchar* location;  // properties, guarded by the object lock
+    gboolean inPlace;
     gint preset;
     // The run's state (placement-constructed in init, destroyed in finalize: GObject memory).
     std::unique_ptr<WriterState> state;
@@ -732,10 +733,12 @@ void kestrin_mpeg_writer_reset_state(KestrinMpegWriter* self) {
 gboolean kestrin_mpeg_writer_start(KestrinMpegWriter* self) {
     std::string location;
     int presetCode;
+    bool inPlace = false;
     {
         writer::CObjectLock objectLock(self);
         location = self->location ? self->location : "";
         presetCode = self->preset;
+        inPlace = self->inPlace;
     }
 
     kestrin_mpeg_writer_reset_state(self);
@@ -745,7 +748,7 @@ gboolean kestrin_mpeg_writer_start(KestrinMpegWriter* self) {
     auto openMux = [s](const std::string& path, std::string* error) {
         return s->mux.Open(s->preset, path, error);
     };
-    if (!writer::OpenTempOutput(GST_ELEMENT(self), location, &s->temp, openMux)) {
+    if (!writer::OpenTempOutput(GST_ELEMENT(self), location, inPlace, &s->temp, openMux)) {
         GST_DEBUG_OBJECT(self, "cannot open an output for \"%s\"", location.c_str());
         return FALSE;
     }
@@ -798,6 +801,9 @@ void kestrin_mpeg_writer_set_property(GObject* object, guint id, const GValue* v
         case PROP_LOCATION:
             writer::SetLocation(GST_ELEMENT(self), &self->location, value);
             break;
+        case PROP_IN_PLACE:
+            if (!running) self->inPlace = g_value_get_boolean(value);
+            break;
         case PROP_PRESET:
             if (running)
                 g_warning("kestrinempegwriter: preset cannot change while writing");
@@ -815,6 +821,9 @@ void kestrin_mpeg_writer_get_property(GObject* object, guint id, GValue* value, 
     switch (id) {
         case PROP_LOCATION:
             g_value_set_string(value, self->location);
+            break;
+        case PROP_IN_PLACE:
+            g_value_set_boolean(value, self->inPlace);
             break;
         case PROP_PRESET:
             g_value_set_enum(value, self->preset);
@@ -843,6 +852,7 @@ static void kestrin_mpeg_writer_class_init(KestrinMpegWriterClass* klass) {
     gobject_class->finalize = kestrin_mpeg_writer_finalize;
 
     writer::InstallLocationProperty(gobject_class, PROP_LOCATION, "Path of the MPEG file to write");
+    writer::InstallInPlaceProperty(gobject_class, PROP_IN_PLACE);
     g_object_class_install_property(
         gobject_class, PROP_PRESET,
         g_param_spec_enum(

@@ -1,6 +1,8 @@
 #include "KestrinWavWriter.h"
 
+#include <fcntl.h>
 #include <gst/audio/audio.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +19,7 @@ GST_DEBUG_CATEGORY_STATIC(kestrin_wav_writer_debug);
 
 namespace {
 
-enum { PROP_0, PROP_LOCATION };
+enum { PROP_0, PROP_LOCATION, PROP_IN_PLACE };
 
 #define WAV_CAPS                                                                    \
     "audio/x-raw, format=(string){ U8, S16LE, S24LE, S32LE, F32LE, F64LE }, "       \
@@ -59,7 +61,8 @@ struct WavRun {
 
 struct _KestrinWavWriter {
     GstBaseSink parent;
-    gchar* location;        // property, guarded by the object lock
+    gchar* location;  // properties, guarded by the object lock
+    gboolean inPlace;
     GstClockTime position;  // running time written, guarded by the object lock
     // Placement-constructed in init and destroyed in finalize (GObject memory).
     WavRun run;
@@ -91,9 +94,11 @@ bool kestrin_wav_writer_write_all(KestrinWavWriter* self, const void* data, size
 
 gboolean kestrin_wav_writer_start(GstBaseSink* sink) {
     auto* self = KESTRIN_WAV_WRITER(sink);
+    bool inPlace = false;
     {
         writer::CObjectLock objectLock(self);
         self->run.destination = self->location ? self->location : "";
+        inPlace = self->inPlace;
         self->position = 0;
     }
     GST_DEBUG_OBJECT(self, "writing \"%s\"", self->run.destination.c_str());
@@ -102,11 +107,15 @@ gboolean kestrin_wav_writer_start(GstBaseSink* sink) {
     self->run.bytesWritten = 0;
     self->run.failed = false;
     auto openFile = [self](const std::string& path, std::string* error) {
-        self->run.file = std::fopen(path.c_str(), "wb");
-        if (!self->run.file) *error = g_strerror(errno);
+        const int fd = CTempOutput::OpenOwnFile(path, O_WRONLY | O_TRUNC);
+        self->run.file = fd < 0 ? nullptr : fdopen(fd, "wb");
+        if (!self->run.file) {
+            *error = g_strerror(errno);
+            if (fd >= 0) close(fd);
+        }
         return self->run.file != nullptr;
     };
-    if (!writer::OpenTempOutput(GST_ELEMENT(self), self->run.destination, &self->run.temp,
+    if (!writer::OpenTempOutput(GST_ELEMENT(self), self->run.destination, inPlace, &self->run.temp,
                                 openFile)) {
         GST_DEBUG_OBJECT(self, "cannot open an output");
         return FALSE;
@@ -322,6 +331,11 @@ void kestrin_wav_writer_set_property(GObject* object, guint id, const GValue* va
             writer::SetLocation(GST_ELEMENT(self), &self->location, value);
             break;
         }
+        case PROP_IN_PLACE: {
+            writer::CObjectLock objectLock(self);
+            if (GST_STATE(self) <= GST_STATE_READY) self->inPlace = g_value_get_boolean(value);
+            break;
+        }
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
@@ -333,6 +347,11 @@ void kestrin_wav_writer_get_property(GObject* object, guint id, GValue* value, G
         case PROP_LOCATION: {
             writer::CObjectLock objectLock(self);
             g_value_set_string(value, self->location);
+            break;
+        }
+        case PROP_IN_PLACE: {
+            writer::CObjectLock objectLock(self);
+            g_value_set_boolean(value, self->inPlace);
             break;
         }
         default:
@@ -359,6 +378,7 @@ static void kestrin_wav_writer_class_init(KestrinWavWriterClass* klass) {
 
     writer::InstallLocationProperty(gobject_class, PROP_LOCATION,
                                     "Path of the WAV or MP3 file to write");
+    writer::InstallInPlaceProperty(gobject_class, PROP_IN_PLACE);
 
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_set_static_metadata(

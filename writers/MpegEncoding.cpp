@@ -6,9 +6,16 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#include "TempOutput.h"
 
 namespace {
 
@@ -367,6 +374,36 @@ bool CAudioEncoder::Send(AVFrame* frame, PacketList& out, std::string* error) {
 
 // ---- multiplexer ----
 
+namespace {
+
+constexpr int kOutputBufferBytes = 64 * 1024;
+
+// The output's I/O callbacks over a file descriptor (opaque points at it): the file is opened by
+// the writer itself, without following links, rather than by libav's file protocol.
+int WriteOutput(void* opaque, uint8_t* data, int size) {
+    const int fd = *static_cast<int*>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, static_cast<size_t>(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return AVERROR(n < 0 ? errno : EIO);
+        done += static_cast<int>(n);
+    }
+    return done;
+}
+
+int64_t SeekOutput(void* opaque, int64_t offset, int whence) {
+    const int fd = *static_cast<int*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st = {};
+        return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+}  // namespace
+
 CMpegMux::~CMpegMux() {
     Abort();
 }
@@ -376,11 +413,20 @@ bool CMpegMux::Open(const MpegPreset& preset, const std::string& path, std::stri
     m_preset = &preset;
     int rc = avformat_alloc_output_context2(&m_fmt, nullptr, preset.muxer, nullptr);
     if (rc < 0 || !m_fmt) return Fail(error, "cannot create the MPEG multiplexer", rc);
-    // "file:" keeps a name with a colon from being taken for another protocol.
-    rc = avio_open2(&m_fmt->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
-    if (rc < 0) {
+    m_fd = CTempOutput::OpenOwnFile(path, O_WRONLY | O_TRUNC);
+    if (m_fd < 0) {
+        rc = AVERROR(errno);
         Abort();
         return Fail(error, "cannot open the output file", rc);
+    }
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kOutputBufferBytes));
+    m_fmt->pb = buffer ? avio_alloc_context(buffer, kOutputBufferBytes, 1, &m_fd, nullptr,
+                                            WriteOutput, SeekOutput)
+                       : nullptr;
+    if (!m_fmt->pb) {
+        av_free(buffer);
+        Abort();
+        return Fail(error, "cannot open the output file", AVERROR(ENOMEM));
     }
     return true;
 }
@@ -441,7 +487,7 @@ bool CMpegMux::Write(PacketList& packets, int index, AVRational encTimeBase, std
 bool CMpegMux::Finish(std::string* error) {
     int rc = av_write_trailer(m_fmt);
     m_headerWritten = false;
-    int closed = avio_closep(&m_fmt->pb);
+    int closed = CloseOutput();
     avformat_free_context(m_fmt);
     m_fmt = nullptr;
     if (rc < 0) return Fail(error, "cannot finish the output file", rc);
@@ -449,9 +495,24 @@ bool CMpegMux::Finish(std::string* error) {
     return true;
 }
 
+int CMpegMux::CloseOutput() {
+    int rc = 0;
+    if (m_fmt && m_fmt->pb) {
+        avio_flush(m_fmt->pb);
+        rc = m_fmt->pb->error;
+        av_freep(&m_fmt->pb->buffer);
+        avio_context_free(&m_fmt->pb);
+    }
+    if (m_fd >= 0) {
+        if (close(m_fd) != 0 && rc == 0) rc = AVERROR(errno);
+        m_fd = -1;
+    }
+    return rc;
+}
+
 void CMpegMux::Abort() {
     if (!m_fmt) return;
-    avio_closep(&m_fmt->pb);
+    CloseOutput();
     avformat_free_context(m_fmt);
     m_fmt = nullptr;
     m_headerWritten = false;

@@ -149,6 +149,10 @@ public:
 
 private:
     const MpegPreset* m_preset = nullptr;
+    // Flushes and frees the output's I/O context and closes its file; 0 or a libav error code.
+    int CloseOutput();
+
     AVFormatContext* m_fmt = nullptr;
+    int m_fd = -1;  // the output file, written through m_fmt's own I/O context
     bool m_headerWritten = false;
 };

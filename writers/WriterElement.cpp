@@ -10,6 +10,15 @@ void InstallLocationProperty(GObjectClass* klass, guint id, const char* blurb) {
             GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
 }
 
+void InstallInPlaceProperty(GObjectClass* klass, guint id) {
+    g_object_class_install_property(
+        klass, id,
+        g_param_spec_boolean(
+            "in-place", "Write in place",
+            "The location is a temporary file made by the caller, who moves it into place", FALSE,
+            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+}
+
 void SetLocation(GstElement* element, gchar** location, const GValue* value) {
     if (GST_STATE(element) > GST_STATE_READY) {
         GstElementFactory* factory = gst_element_get_factory(element);
@@ -21,7 +30,8 @@ void SetLocation(GstElement* element, gchar** location, const GValue* value) {
     *location = g_value_dup_string(value);
 }
 
-bool OpenTempOutput(GstElement* element, const std::string& location, CTempOutput* temp,
+bool OpenTempOutput(GstElement* element, const std::string& location, bool inPlace,
+                    CTempOutput* temp,
                     const std::function<bool(const std::string& path, std::string* error)>& open) {
     if (location.empty()) {
         GST_ELEMENT_ERROR(element, RESOURCE, NOT_FOUND, ("No file name specified for writing."),
@@ -29,7 +39,8 @@ bool OpenTempOutput(GstElement* element, const std::string& location, CTempOutpu
         return false;
     }
     std::string error;
-    if (temp->Create(location, &error) && open(temp->TempPath(), &error)) return true;
+    const bool made = inPlace ? temp->Adopt(location, &error) : temp->Create(location, &error);
+    if (made && open(temp->TempPath(), &error)) return true;
     GST_ELEMENT_ERROR(
         element, RESOURCE, OPEN_WRITE,
         ("Could not open file \"%s\" for writing: %s", location.c_str(), error.c_str()), (nullptr));

@@ -54,14 +54,21 @@ private:
 // Installs the `location` property (a path, changeable up to READY) as property id.
 void InstallLocationProperty(GObjectClass* klass, guint id, const char* blurb);
 
+// Installs the boolean `in-place` property as property id: when set, `location` names a temporary
+// file that the caller created for this run (CTempOutput::Create) and moves into place itself;
+// the element writes into it where it is, with no temporary file of its own.
+void InstallInPlaceProperty(GObjectClass* klass, guint id);
+
 // Takes a new location from value. Called with element's object lock held; refused with a warning
 // while the element is beyond READY (a run writes one file).
 void SetLocation(GstElement* element, gchar** location, const GValue* value);
 
-// Opens the run's output under a temporary name beside location: creates it in temp, then lets
-// open (given the temporary path; false with the system's text in error) open it for writing. On
+// Opens the run's output under a temporary name beside location: creates it in temp (or, in
+// place, adopts location itself), then lets open (given the temporary path; false with the
+// system's text in error) open it for writing, which it must do with CTempOutput::OpenOwnFile. On
 // failure posts the element's error, removes the temporary file and returns false.
-bool OpenTempOutput(GstElement* element, const std::string& location, CTempOutput* temp,
+bool OpenTempOutput(GstElement* element, const std::string& location, bool inPlace,
+                    CTempOutput* temp,
                     const std::function<bool(const std::string& path, std::string* error)>& open);
 
 // The message of a failed write to location.

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "ProjectItem.h"
+#include "TempOutput.h"
 
 namespace batchtext {
 
@@ -139,6 +140,7 @@ void CBatchDriver::SeedSettings(ConversionSettings& settings, const CProjectItem
 HRESULT CBatchDriver::Convert(const std::vector<CProjectItem*>& rows, IBatchSettings& dialog) {
     HRESULT result = E_FAIL;
     m_continueBatch = true;
+    m_sweptFolders.clear();
 
     ConversionSettings& settings = dialog.Settings();
     SeedSettings(settings, rows.empty() ? nullptr : rows.front());
@@ -179,6 +181,10 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
     m_view.AddLogLine(batchtext::kTo + name);
     const std::string destination = JoinDestination(m_view.OutputFolder(), name);
     m_currentClip = &clip;
+    // Runs that were killed could not remove their temporary files; the first clip of a batch
+    // that writes to a folder clears that folder of them.
+    if (m_sweptFolders.insert(m_view.OutputFolder()).second)
+        CTempOutput::SweepStale(m_view.OutputFolder());
 
     // A source named like an output (e.g. a clip converted before, now in the output folder)
     // would be replaced by its own conversion; refuse that clip instead of losing it.
@@ -231,7 +237,9 @@ HRESULT CBatchDriver::VerifyOutput(int row, const CProjectItem& clip,
         m_view.ShowClipError(row, batchtext::kUnplayableOutput + reason);
         return E_FAIL;
     }
-    const std::string warning = ShortOutputWarning(*written, expected);
+    std::string warning = ShortOutputWarning(*written, expected);
+    if (warning.empty())
+        warning = PaddedOutputWarning(*written, clip.ConvertStop() - clip.GetMediaStart());
     if (!warning.empty()) m_view.ShowWarning(row, warning);
     return S_OK;
 }

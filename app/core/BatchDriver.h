@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,7 @@ private:
     IClipConverter& m_converter;
     std::unique_ptr<IOutputReader> m_ownReader;
     IOutputReader* m_outputReader = nullptr;
+    std::set<std::string> m_sweptFolders;  // output folders cleared of stale files this batch
     bool m_continueBatch = false;
     bool m_running = false;
     CProjectItem* m_currentClip = nullptr;

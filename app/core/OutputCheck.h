@@ -27,10 +27,8 @@ public:
                                                    std::string* reason) = 0;
 };
 
-// The engine's own file opener (the clip probe's pipeline), bounded by its open time-out and
-// duration wait (CMediaGraph::kOpenTimeoutMs + kDurationWaitMs); what it cannot read is given
-// to libav (bounded by 5 s) before it is called unplayable. Leaves the media error text of the
-// thread as it found it: a check after a good run is not a failure of the next clip.
+// Reads every packet of the file's first video and audio stream (ScanContent, bounded by 10 s):
+// the length is what the streams hold, whatever the header says.
 class COutputProbe : public IOutputReader {
 public:
     std::optional<RefTime> WrittenDuration(const std::string& path, std::string* reason) override;
@@ -45,3 +43,8 @@ RefTime ShortOutputTolerance(RefTime expected);
 // lasted expected (100-ns units), e.g. "the output is 3.2 s shorter than the clip (5.0 s of
 // 8.2 s written)"; empty when the output is long enough or nothing was expected.
 std::string ShortOutputWarning(RefTime written, RefTime expected);
+
+// The warning text for an output of written that holds more than the source's content
+// (100-ns units): time that repeats a last picture or adds silence, e.g. "the output is 25.3 s
+// longer than what the source holds (45.0 s written of 19.7 s)"; empty when within tolerance.
+std::string PaddedOutputWarning(RefTime written, RefTime content);

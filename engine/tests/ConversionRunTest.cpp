@@ -4,8 +4,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 
+#include "ClipProbe.h"
 #include "EngineTestSupport.h"
+#include "GstIteration.h"
 
 using namespace enginetest;
 using testmedia::Kind;
@@ -16,7 +19,9 @@ class ConversionRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(InitMediaFramework(), S_OK); }
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    QString Clip(Kind kind, double seconds = 2.0) { return testmedia::MakeClip(kind, m_dir.path(), seconds); }
+    QString Clip(Kind kind, double seconds = 2.0) {
+        return testmedia::MakeClip(kind, m_dir.path(), seconds);
+    }
     QString Out(const char* name) const { return m_dir.filePath(name); }
     // The folder's files: no temporary file may survive a run.
     QStringList Files() const {
@@ -125,36 +130,217 @@ TEST_F(ConversionRun, PlanarYuvEncoderGetsYuvFramesOfTheChosenSize) {
 // A file whose data stops halfway through its stated length (a download cut short) converts
 // what it has, in every output kind; the run must not wait for the missing half until the stall
 // limit fails it.
-TEST_F(ConversionRun, FileCutShortConvertsWhatItHas) {
-    const QString made = Clip(Kind::Wmv, 3.0);
-    const QString source = Out("cut.wmv");
-    {
-        QFile in(made), out(source);
-        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(in.readAll().left(in.size() / 2));
+// Seconds from the first time stamp to the end of the last packet of a file's streams, as
+// ffprobe reads them: what the file really holds, whatever its header says.
+double PacketSpan(const QString& path) {
+    QString out;
+    testmedia::RunProgram("ffprobe",
+                          {"-v", "error", "-show_entries", "packet=pts_time,dts_time,duration_time",
+                           "-of", "csv=p=0", path},
+                          &out);
+    double first = 1e9, end = 0;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList f = line.split(',');
+        if (f.size() < 3) continue;
+        bool ok = false;
+        double at = f[0].toDouble(&ok);
+        if (!ok) at = f[1].toDouble(&ok);
+        if (!ok) continue;
+        first = std::min(first, at);
+        end = std::max(end, at + f[2].toDouble());
     }
-    // The clip as the probe saw the whole file: its header still claims 3 s of both media.
-    CProjectItem clip = ClipFor(made);
-    ASSERT_TRUE(clip.GetHasVideo() && clip.GetHasAudio());
-    clip.SetPath(source.toStdString());
+    return end > first ? end - first : 0;
+}
+
+CProjectItem Probed(const QString& path) {
+    CProjectItem clip;
+    clip.SetPath(path.toStdString());
+    clip.SetName(QFileInfo(path).fileName().toStdString());
+    CClipProbe probe;
+    EXPECT_EQ(probe.Probe(clip), S_OK) << probe.RenderErrorText();
+    return clip;
+}
+
+// Sources cut short whose header still states the whole length: the output ends where the
+// content ends (no frozen last picture, no silence after it), and stays shorter than the clip,
+// so that it is reported.
+TEST_F(ConversionRun, SourceCutShortEndsWhereItsContentEnds) {
+    const QString mkv = Out("whole.mkv");
+    ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=10", "-f", "lavfi",
+                                    "-i", "sine=r=22050", "-t", "4", "-c:v", "mjpeg", "-c:a",
+                                    "pcm_s16le", mkv}),
+              0);
+    // An AVI cut off before its index is timed by the frames the framework finds.
+    const struct {
+        QString whole;
+        const char* cut;
+        bool headerLength;
+    } sources[] = {{Clip(Kind::Wmv, 4.0), "cut.wmv", true},
+                   {mkv, "cut.mkv", true},
+                   {Clip(Kind::AviMjpegPcm, 4.0), "cut.avi", false}};
     const struct {
         OutputFormat format;
+        const char* extension;
+    } outputs[] = {{WavMp3, "wav"}, {Avi, "avi"}, {Mpeg, "mpg"}};
+    for (const auto& source : sources) {
+        const QString cut = Out(source.cut);
+        {
+            QFile in(source.whole), out(cut);
+            ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+            out.write(in.readAll().left(in.size() / 2));
+        }
+        const double content = PacketSpan(cut);
+        CProjectItem clip = Probed(cut);
+        ASSERT_TRUE(clip.GetHasVideo() && clip.GetHasAudio()) << source.cut;
+        const double stated = double(clip.GetMediaStop()) / kRefTimePerSecond;
+        if (source.headerLength) EXPECT_NEAR(stated, 4.0, 0.15) << source.cut;
+        ASSERT_LT(content, 3.0) << source.cut;
+        for (const auto& output : outputs) {
+            SCOPED_TRACE(std::string(source.cut) + " to " + output.extension);
+            ConversionSettings settings = SettingsFor(output.format, "160", "120", "10");
+            if (output.format == Mpeg) {
+                settings = SettingsFor(Mpeg, "352", "288", "25");
+                settings.mpegEncoder = Make("kestrinempegwriter");
+            }
+            const QString dest =
+                Out((QString(source.cut) + "." + output.extension).toUtf8().constData());
+            ASSERT_EQ(m_host.ConvertClip(dest.toStdString(), clip, settings), S_OK)
+                << MediaErrorText();
+            const double written = PacketSpan(dest);
+            EXPECT_NEAR(written, content, 0.1);
+            if (source.headerLength) EXPECT_LT(written, stated - 0.5);
+        }
+    }
+}
+
+// Elementary video streams carry no time stamps, a program stream may carry no length: their
+// lengths are counted, and every frame converts (a program stream's first picture may come a
+// frame or two after the stream's start).
+TEST_F(ConversionRun, StreamsWithoutAStatedLengthKeepEveryFrame) {
+    const struct {
         const char* name;
-    } cases[] = {{WavMp3, "cut.wav"}, {Avi, "cut.avi"}, {Mpeg, "cut.mpg"}};
+        QStringList encode;
+        int frames;
+        int missing;  // frames that may be lost
+    } cases[] = {
+        {"hundred.m1v", {"-frames:v", "100", "-c:v", "mpeg1video", "-f", "mpeg1video"}, 100, 0},
+        {"hundred.m2v", {"-frames:v", "100", "-c:v", "mpeg2video", "-f", "mpeg2video"}, 100, 0},
+        {"second.vob", {"-frames:v", "25", "-c:v", "mpeg2video", "-f", "vob"}, 25, 2},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ConversionSettings settings = SettingsFor(c.format, "160", "120", "10");
+        const QString source = Out(c.name);
+        ASSERT_EQ(testmedia::RunFfmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=s=352x288:r=25"} +
+                                       c.encode + QStringList{source}),
+                  0);
+        CProjectItem clip = Probed(source);
+        EXPECT_NEAR(double(clip.GetDuration()) / kRefTimePerSecond, c.frames / 25.0, 0.041);
+        ConversionSettings settings = SettingsFor(Mpeg, "352", "288", "25");
+        settings.mpegEncoder = Make("kestrinempegwriter");
+        const QString dest = Out((QString(c.name) + ".mpg").toUtf8().constData());
+        ASSERT_EQ(m_host.ConvertClip(dest.toStdString(), clip, settings), S_OK) << MediaErrorText();
+        QString count;
+        testmedia::RunProgram("ffprobe",
+                              {"-v", "error", "-count_packets", "-select_streams", "v:0",
+                               "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", dest},
+                              &count);
+        const int frames = count.trimmed().remove(',').toInt();
+        EXPECT_LE(frames, c.frames);
+        EXPECT_GE(frames, c.frames - c.missing);
+    }
+}
+
+// Audio whose length the framework takes from a header's byte rate or estimates from the first
+// frames: an IMA ADPCM WAV as ffmpeg writes it (its byte rate is far from the data's) and a
+// variable-rate MP3 without a header frame. The clip and its output last what the sound lasts.
+TEST_F(ConversionRun, AudioLastsWhatItsDataHolds) {
+    const struct {
+        const char* name;
+        QStringList encode;
+    } cases[] = {
+        {"ima.wav", {"-c:a", "adpcm_ima_wav", "-ar", "22050", "-ac", "1"}},
+        {"vbr.mp3", {"-c:a", "libmp3lame", "-q:a", "6", "-write_xing", "0"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString source = Out(c.name);
+        ASSERT_EQ(testmedia::RunFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=f=300:r=44100", "-f",
+                                                   "lavfi", "-i", "anoisesrc=r=44100:a=0.3",
+                                                   "-filter_complex", "[0][1]amix", "-t", "6"} +
+                                       c.encode + QStringList{source}),
+                  0);
+        CProjectItem clip = Probed(source);
+        EXPECT_NEAR(double(clip.GetDuration()) / kRefTimePerSecond, 6.0, 0.06);
+        ConversionSettings settings = SettingsFor(WavMp3);
+        const QString dest = Out((QString(c.name) + ".wav").toUtf8().constData());
+        ASSERT_EQ(m_host.ConvertClip(dest.toStdString(), clip, settings), S_OK) << MediaErrorText();
+        EXPECT_NEAR(PacketSpan(dest), 6.0, 0.06);
+    }
+}
+
+// A Stop that comes when the whole clip is written but the writer has not finished the file:
+// the writer finishes, the clip is complete and its file whole.
+TEST_F(ConversionRun, StopAfterEverythingIsWrittenGivesTheFinishedFile) {
+    const QString source = Clip(Kind::AviMjpegPcm, 2.0);
+    const struct {
+        OutputFormat format;
+        const char* sinkName;
+        const char* dest;
+    } cases[] = {{Avi, "AVI Mux", "end.avi"},
+                 {Mpeg, "MPEG Writer Filter", "end.mpg"},
+                 {WavMp3, "WAV Writer Filter", "end.wav"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dest);
+        ConversionSettings settings = SettingsFor(c.format, "176", "144", "15");
         if (c.format == Mpeg) {
             settings = SettingsFor(Mpeg, "352", "288", "25");
-            settings.mpegEncoder = Make("kestrinempegwriter");  // preset 0: MPEG-1
-            ASSERT_TRUE(settings.mpegEncoder);
+            settings.mpegEncoder = Make("kestrinempegwriter");
         }
-        ASSERT_EQ(m_host.ConvertClip(Out(c.name).toStdString(), clip, settings), S_OK) << MediaErrorText();
-        const auto p = testmedia::Probe(Out(c.name));
-        EXPECT_TRUE(p.ok);
-        EXPECT_GT(p.duration, 0.5);
+        m_window.events.clear();
+        bool stopped = false;
+        static std::atomic<int> endsArrived;
+        endsArrived = 0;
+        int inputs = 0;
+        m_window.onEvent = [&](int k, std::intptr_t) {
+            if (k == CMediaGraph::kGraphRunning) {
+                // The end of the stream reaches the writer late: the run sits at 100 % meanwhile.
+                GstElementPtr sink(
+                    gst_bin_get_by_name(GST_BIN(m_host.Engine()->Pipeline()), c.sinkName));
+                ASSERT_TRUE(sink);
+                ForEachObject(gst_element_iterate_sink_pads(sink.get()), [&inputs](gpointer pad) {
+                    ++inputs;
+                    gst_pad_add_probe(
+                        GST_PAD(pad), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+                        [](GstPad*, GstPadProbeInfo* info, gpointer) {
+                            if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+                                ++endsArrived;
+                                g_usleep(800 * 1000);
+                            }
+                            return GST_PAD_PROBE_OK;
+                        },
+                        nullptr, nullptr);
+                    return true;
+                });
+            }
+            if (k == CMediaGraph::kProgress && inputs > 0 && endsArrived == inputs && !stopped &&
+                m_window.Values(CMediaGraph::kGraphStopped).empty()) {
+                stopped = true;
+                m_host.StopEngine();
+            }
+        };
+        CProjectItem clip = ClipFor(source);
+        EXPECT_EQ(m_host.ConvertClip(Out(c.dest).toStdString(), clip, settings), S_OK)
+            << MediaErrorText();
+        m_window.onEvent = nullptr;
+        EXPECT_TRUE(stopped);
+        EXPECT_EQ(m_window.Values(CMediaGraph::kRunFinished), std::vector<std::intptr_t>{1});
+        EXPECT_TRUE(testmedia::DecodesCleanly(Out(c.dest)));
+        EXPECT_NEAR(testmedia::Probe(Out(c.dest)).duration, 2.0, 0.15);
     }
+    QStringList expected{QFileInfo(source).fileName(), "end.avi", "end.mpg", "end.wav"};
+    expected.sort();
+    EXPECT_EQ(Files(), expected);
 }
 
 TEST_F(ConversionRun, AudioOnlyClipsGiveAudioOnlyAviEvenWhenTheInputNeverEnds) {
@@ -217,7 +403,8 @@ TEST_F(ConversionRun, FailuresAreReportedAndLeaveNoFile) {
     ConversionSettings wav = SettingsFor(WavMp3);
     EXPECT_EQ(Convert(silent, Out("silent.wav"), wav), E_FAIL);
     ASSERT_EQ(m_window.log.size(), 1u);
-    EXPECT_EQ(m_window.log[0], std::string(CConversionHost::kNoAudioLine) + QFileInfo(silent).fileName().toStdString());
+    EXPECT_EQ(m_window.log[0], std::string(CConversionHost::kNoAudioLine) +
+                                   QFileInfo(silent).fileName().toStdString());
     // The reason, not the code's generic text, is what the terminal and the row get.
     EXPECT_EQ(ErrorText(E_FAIL), "No audio was found in this file");
     EXPECT_TRUE(m_window.Values(CMediaGraph::kGraphRunning).empty());
@@ -242,7 +429,8 @@ TEST_F(ConversionRun, FailuresAreReportedAndLeaveNoFile) {
 TEST_F(ConversionRun, PreviewPaneGetsFramesWithoutHoldingBackTheFile) {
     m_window.withPane = true;
     ConversionSettings settings = SettingsFor(Avi, "320", "240", "25");
-    ASSERT_EQ(Convert(Clip(Kind::AviMjpegPcm), Out("preview.avi"), settings), S_OK) << MediaErrorText();
+    ASSERT_EQ(Convert(Clip(Kind::AviMjpegPcm), Out("preview.avi"), settings), S_OK)
+        << MediaErrorText();
     EXPECT_GT(m_window.frames, 0);
     EXPECT_EQ(m_window.frameWidth, 320);
     EXPECT_EQ(m_window.frameHeight, 240);
