@@ -177,23 +177,45 @@ WaveFormat FormatFromTrial(const TrialOutcome& outcome, int rate, int channels, 
             format.bitsPerSample = 8;
             format.blockAlign = static_cast<std::uint16_t>(channels);
             break;
+        case 0x0002:    // Microsoft ADPCM: a 7-byte header per channel, then 4 bits per sample
+        case 0x0011: {  // IMA ADPCM: a 4-byte header per channel, then 4 bits per sample
+            const int header = format.formatTag == 0x0002 ? 7 : 4;
+            const int extra = format.formatTag == 0x0002 ? 2 : 1;
+            format.bitsPerSample = 4;
+            format.blockAlign = static_cast<std::uint16_t>(blockAlign > 0 ? blockAlign : 1);
+            const int samplesPerBlock = blockAlign > header * channels
+                                            ? (blockAlign - header * channels) * 2 / channels + extra
+                                            : 0;
+            if (samplesPerBlock > 0)
+                format.avgBytesPerSec = static_cast<std::uint32_t>(
+                    std::uint64_t(rate) * blockAlign / samplesPerBlock);
+            break;
+        }
+        case 0x0031:  // GSM 6.10 in 65-byte blocks of 320 samples
+            format.bitsPerSample = 0;
+            format.blockAlign = 65;
+            format.avgBytesPerSec = static_cast<std::uint32_t>(std::uint64_t(rate) * 65 / 320);
+            break;
         default:
             format.bitsPerSample = 0;
             format.blockAlign = static_cast<std::uint16_t>(blockAlign > 0 ? blockAlign : 1);
             break;
     }
-    if (kbps > 0) {
-        format.avgBytesPerSec = static_cast<std::uint32_t>(kbps * 1000 / 8);
-    } else if (format.formatTag == 0x0001 || format.formatTag == 0x0006 ||
-               format.formatTag == 0x0007) {
-        format.avgBytesPerSec = format.blockAlign * format.samplesPerSec;
-    } else {
-        int bitrate = 0;
-        if (gst_structure_get_int(s, "bitrate", &bitrate) && bitrate > 0)
-            format.avgBytesPerSec = static_cast<std::uint32_t>(bitrate / 8);
-        else if (outcome.inputNs > 0)
-            format.avgBytesPerSec = static_cast<std::uint32_t>(
-                gst_util_uint64_scale(outcome.bytes, GST_SECOND, outcome.inputNs));
+    // Block codings have their byte rate from the block layout above.
+    if (format.avgBytesPerSec == 0) {
+        if (kbps > 0) {
+            format.avgBytesPerSec = static_cast<std::uint32_t>(kbps * 1000 / 8);
+        } else if (format.formatTag == 0x0001 || format.formatTag == 0x0006 ||
+                   format.formatTag == 0x0007) {
+            format.avgBytesPerSec = format.blockAlign * format.samplesPerSec;
+        } else {
+            int bitrate = 0;
+            if (gst_structure_get_int(s, "bitrate", &bitrate) && bitrate > 0)
+                format.avgBytesPerSec = static_cast<std::uint32_t>(bitrate / 8);
+            else if (outcome.inputNs > 0)
+                format.avgBytesPerSec = static_cast<std::uint32_t>(
+                    gst_util_uint64_scale(outcome.bytes, GST_SECOND, outcome.inputNs));
+        }
     }
     format.encoderCaps = PlainCapsText(outcome.caps.get());
     format.encoderProperties = properties;

@@ -11,11 +11,12 @@ GST_DEBUG_CATEGORY_STATIC(trial_debug);
 
 namespace {
 
-// What the WAV writer stores: PCM, A-law and mu-law in a RIFF WAVE file, MPEG Layer-3 as a plain
-// MP3 stream.
+// What the WAV writer stores: PCM, A-law, mu-law, IMA and Microsoft ADPCM, GSM 6.10 and MPEG
+// audio layer 2 in a RIFF WAVE file, MPEG Layer-3 as a plain MP3 stream.
 constexpr const char* kWavWriterCaps =
     "audio/x-raw, format=(string){ U8, S16LE, S24LE, S32LE }; audio/x-alaw; audio/x-mulaw; "
-    "audio/mpeg, mpegversion=(int)1, layer=(int)3";
+    "audio/x-adpcm, layout=(string){ dvi, microsoft }; audio/x-gsm; audio/ms-gsm; "
+    "audio/mpeg, mpegversion=(int)1, layer=(int)[2, 3]";
 
 // Three seconds: past the look-ahead of every encoder offered (x264 holds about two seconds).
 constexpr int kVideoFrames = 75;

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <string>
 
+#include "GstPtr.h"
 #include "MediaFramework.h"
 #include "TestMedia.h"
 #include "WriterPipeline.h"
@@ -36,6 +38,44 @@ protected:
 
     QTemporaryDir m_dir;
 };
+
+// What the framework's own WAV reader makes of a file: the caps of its output and the duration.
+struct ParsedWav {
+    std::string caps;
+    std::string media;
+    int rate = 0, channels = 0;
+    double duration = -1;  // seconds
+};
+
+ParsedWav ParseWithWavparse(const QString& path) {
+    ParsedWav parsed;
+    GError* rawError = nullptr;
+    const std::string description =
+        "filesrc location=\"" + path.toStdString() + "\" ! wavparse name=parse ! fakesink";
+    GstElementPtr pipeline(gst_parse_launch(description.c_str(), &rawError));
+    GErrorPtr error(rawError);
+    if (!pipeline) return parsed;
+    gst_element_set_state(pipeline.get(), GST_STATE_PAUSED);
+    if (gst_element_get_state(pipeline.get(), nullptr, nullptr, 10 * GST_SECOND) ==
+        GST_STATE_CHANGE_SUCCESS) {
+        gint64 duration = -1;
+        if (gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &duration))
+            parsed.duration = duration / 1e9;
+        GstElementPtr parse(gst_bin_get_by_name(GST_BIN(pipeline.get()), "parse"));
+        GstPadPtr src(gst_element_get_static_pad(parse.get(), "src"));
+        GstCapsPtr caps(gst_pad_get_current_caps(src.get()));
+        if (caps) {
+            GCharPtr text(gst_caps_to_string(caps.get()));
+            parsed.caps = text.get();
+            const GstStructure* s = gst_caps_get_structure(caps.get(), 0);
+            parsed.media = gst_structure_get_name(s);
+            gst_structure_get_int(s, "rate", &parsed.rate);
+            gst_structure_get_int(s, "channels", &parsed.channels);
+        }
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return parsed;
+}
 
 struct ChunkInfo {
     quint32 riffSize = 0;
@@ -106,6 +146,7 @@ TEST_P(WavFormatTest, WritesAFileWithConsistentSizes) {
     EXPECT_EQ(chunks.riffSize, fileSize - 8);
     EXPECT_EQ(chunks.dataOffset + chunks.dataSize + (chunks.dataSize & 1), fileSize);
     EXPECT_EQ(FilesIn(m_dir.path()), QStringList{"out.wav"});
+    EXPECT_NEAR(ParseWithWavparse(path).duration, 1.0, 0.001);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -116,11 +157,115 @@ INSTANTIATE_TEST_SUITE_P(
                               44100, 1, 1, 1},
                       WavCase{"S24Stereo", "audio/x-raw,format=S24LE,rate=44100,channels=2", "",
                               "pcm_s24le", 44100, 2, 0xFFFE, 6},
+                      WavCase{"S32Mono", "audio/x-raw,format=S32LE,rate=44100,channels=1", "",
+                              "pcm_s32le", 44100, 1, 0xFFFE, 4},
+                      WavCase{"F32Stereo", "audio/x-raw,format=F32LE,rate=44100,channels=2", "",
+                              "pcm_f32le", 44100, 2, 0xFFFE, 8},
                       WavCase{"Alaw", "audio/x-raw,format=S16LE,rate=44100,channels=1", "alawenc",
                               "pcm_alaw", 44100, 1, 6, 1},
                       WavCase{"Mulaw", "audio/x-raw,format=S16LE,rate=44100,channels=2", "mulawenc",
                               "pcm_mulaw", 44100, 2, 7, 2}),
     [](const ::testing::TestParamInfo<WavCase>& info) { return info.param.name; });
+
+struct CodedCase {
+    const char* name;
+    const char* encoder;
+    int rate, channels;
+    const char* codec;    // as ffprobe names it
+    const char* parsed;   // the caps wavparse gives, as a prefix
+    int samplesPerBlock;  // the duration may be off by less than one block
+    // wavparse times MPEG audio by its frames, not by the header, and takes mono ADPCM blocks
+    // for half their length (it counts two samples per byte whatever the channels): its
+    // duration is checked where it reads the header's timing right.
+    bool parserTimed;
+};
+
+class WavCodedFormatTest : public WavWriterTest, public ::testing::WithParamInterface<CodedCase> {};
+
+// Two seconds through each encoder: ffprobe and wavparse both read the codec, the rate, the
+// channels and the length (to within a block, as the last one is padded) from the header.
+TEST_P(WavCodedFormatTest, BothReadersSeeTheFormatAndTheLength) {
+    const CodedCase& c = GetParam();
+    if (!HasElementFactory(c.encoder)) GTEST_SKIP() << c.encoder << " is not installed";
+    QString path = m_dir.filePath("out.wav");
+    const std::string caps = "audio/x-raw,format=S16LE,rate=" + std::to_string(c.rate) +
+                             ",channels=" + std::to_string(c.channels);
+    GstElementPtr pipeline(gst_pipeline_new("test"));
+    GstElement* writer = gst_element_factory_make("kestrinwavwriter", "writer");
+    g_object_set(writer, "location", path.toUtf8().constData(), nullptr);
+    gst_bin_add(GST_BIN(pipeline.get()), writer);
+    const std::string source = "audiotestsrc samplesperbuffer=" + std::to_string(c.rate / 50);
+    ASSERT_TRUE(
+        AddBranch(pipeline.get(), source.c_str(), 100, caps.c_str(), c.encoder, writer, "sink"));
+    RunResult run = RunToEnd(pipeline.get());
+    ASSERT_TRUE(run.eos) << run.error;
+
+    const double block = double(c.samplesPerBlock) / c.rate;
+    testmedia::ProbeResult probe = testmedia::Probe(path);
+    ASSERT_TRUE(probe.ok);
+    EXPECT_EQ(probe.formatName, "wav");
+    EXPECT_EQ(probe.audioCodec, c.codec);
+    EXPECT_EQ(probe.sampleRate, c.rate);
+    EXPECT_EQ(probe.channels, c.channels);
+    EXPECT_NEAR(probe.duration, 2.0, block);
+    EXPECT_TRUE(testmedia::DecodesCleanly(path));
+
+    ParsedWav parsed = ParseWithWavparse(path);
+    EXPECT_EQ(parsed.caps.rfind(c.parsed, 0), 0u) << parsed.caps;
+    EXPECT_EQ(parsed.rate, c.rate);
+    EXPECT_EQ(parsed.channels, c.channels);
+    if (c.parserTimed) EXPECT_NEAR(parsed.duration, 2.0, block);
+    EXPECT_EQ(FilesIn(m_dir.path()), QStringList{"out.wav"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encoders, WavCodedFormatTest,
+    ::testing::Values(
+        CodedCase{"ImaStereo", "adpcmenc", 44100, 2, "adpcm_ima_wav",
+                  "audio/x-adpcm, layout=(string)dvi", 1017, true},
+        CodedCase{"ImaLibavStereo", "avenc_adpcm_ima_wav", 22050, 2, "adpcm_ima_wav",
+                  "audio/x-adpcm, layout=(string)dvi", 1017, true},
+        CodedCase{"ImaLibavMono", "avenc_adpcm_ima_wav", 22050, 1, "adpcm_ima_wav",
+                  "audio/x-adpcm, layout=(string)dvi", 2041, false},
+        CodedCase{"MsAdpcmStereo", "avenc_adpcm_ms", 44100, 2, "adpcm_ms",
+                  "audio/x-adpcm, layout=(string)microsoft", 1012, true},
+        CodedCase{"Gsm", "gsmenc", 8000, 1, "gsm_ms", "audio/ms-gsm", 320, true},
+        CodedCase{"Mp2Stereo", "twolamemp2enc", 44100, 2, "mp2", "audio/mpeg", 1152, false},
+        CodedCase{"Mp2LibavMono", "avenc_mp2", 48000, 1, "mp2", "audio/mpeg", 1152, false}),
+    [](const ::testing::TestParamInfo<CodedCase>& info) { return info.param.name; });
+
+// GSM comes from its encoder in the standard framing and is stored in Microsoft's: decoding
+// the file gives exactly the samples that decoding the encoder's own stream gives.
+TEST_F(WavWriterTest, GsmIsRepackedWithoutLoss) {
+    if (!HasElementFactory("gsmenc")) GTEST_SKIP() << "gsmenc is not installed";
+    const char* caps = "audio/x-raw,format=S16LE,rate=8000,channels=1";
+    // 137 frames: the last block holds one frame and a silent one.
+    RunResult run = Write(m_dir.filePath("gsm.wav"), 50, caps, "gsmenc");
+    ASSERT_TRUE(run.eos) << run.error;
+    GstElementPtr pipeline(gst_pipeline_new("reference"));
+    GstElement* sink = gst_element_factory_make("filesink", nullptr);
+    g_object_set(sink, "location", m_dir.filePath("raw.gsm").toUtf8().constData(), nullptr);
+    gst_bin_add(GST_BIN(pipeline.get()), sink);
+    ASSERT_TRUE(AddBranch(pipeline.get(), "audiotestsrc samplesperbuffer=441", 50, caps, "gsmenc",
+                          sink, "sink"));
+    ASSERT_TRUE(RunToEnd(pipeline.get()).eos);
+
+    auto decode = [&](const QStringList& input, const char* name) {
+        QString out = m_dir.filePath(name);
+        testmedia::RunProgram(
+            "ffmpeg", QStringList{"-v", "error"} + input + QStringList{"-f", "s16le", "-y", out});
+        QFile file(out);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QByteArray fromWav = decode({"-i", m_dir.filePath("gsm.wav")}, "a.raw");
+    QByteArray fromStream = decode({"-f", "gsm", "-i", m_dir.filePath("raw.gsm")}, "b.raw");
+    ASSERT_EQ(fromStream.size(), 137 * 160 * 2);
+    // Beyond that, at most the silent frame that completes the last block.
+    ASSERT_GE(fromWav.size(), fromStream.size());
+    EXPECT_LE(fromWav.size(), fromStream.size() + 160 * 2);
+    EXPECT_TRUE(fromWav.left(fromStream.size()) == fromStream);
+    EXPECT_NEAR(testmedia::Probe(m_dir.filePath("gsm.wav")).duration, 137 * 160 / 8000.0, 0.001);
+}
 
 TEST_F(WavWriterTest, WritesMp3AsAPlainStream) {
     QString path = m_dir.filePath("out.mp3");
