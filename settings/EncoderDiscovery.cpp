@@ -183,12 +183,13 @@ WaveFormat FormatFromTrial(const TrialOutcome& outcome, int rate, int channels, 
             const int extra = format.formatTag == 0x0002 ? 2 : 1;
             format.bitsPerSample = 4;
             format.blockAlign = static_cast<std::uint16_t>(blockAlign > 0 ? blockAlign : 1);
-            const int samplesPerBlock = blockAlign > header * channels
-                                            ? (blockAlign - header * channels) * 2 / channels + extra
-                                            : 0;
+            const int samplesPerBlock =
+                blockAlign > header * channels
+                    ? (blockAlign - header * channels) * 2 / channels + extra
+                    : 0;
             if (samplesPerBlock > 0)
-                format.avgBytesPerSec = static_cast<std::uint32_t>(
-                    std::uint64_t(rate) * blockAlign / samplesPerBlock);
+                format.avgBytesPerSec =
+                    static_cast<std::uint32_t>(std::uint64_t(rate) * blockAlign / samplesPerBlock);
             break;
         }
         case 0x0031:  // GSM 6.10 in 65-byte blocks of 320 samples

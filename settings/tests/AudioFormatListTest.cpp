@@ -100,8 +100,38 @@ TEST_F(AudioFormatListTest, PairsAnEncoderRefusesAreDropped) {
     EXPECT_FALSE(Find(mp2, 44100, 1, 48000));
     EXPECT_TRUE(std::all_of(mp2.begin(), mp2.end(),
                             [](const WaveFormat& f) { return f.formatTag == kFormatTagMpeg; }));
-    // Layer II is no MP3: the WAV/MP3 writer gets no twolame formats.
-    EXPECT_TRUE(EncoderFormats(EncoderCategory::WavAudio, "twolamemp2enc").empty());
+}
+
+// The block codings the WAV writer stores: each listed format carries its wave tag, its block
+// size and the byte rate its blocks give, which the picker's text and the file suffix show.
+TEST_F(AudioFormatListTest, BlockCodedWaveFormatsCarryTheirBlockLayout) {
+    struct Case {
+        const char* factory;
+        std::uint32_t rate;
+        std::uint16_t channels;
+        std::uint16_t tag, blockAlign;
+        std::uint32_t bytes;
+        const char* suffix;
+    };
+    const Case cases[] = {
+        {"adpcmenc", 44100, 2, 0x0011, 1024, 44100 * 1024 / 1017, "_355kbps-44kHz-Stereo"},
+        {"avenc_adpcm_ms", 22050, 1, 0x0002, 1024, 22050 * 1024 / 2036, "_88kbps-22kHz-Mono"},
+        {"gsmenc", 8000, 1, 0x0031, 65, 1625, "_13kbps-8kHz-Mono"},
+        {"twolamemp2enc", 48000, 2, kFormatTagMpeg, 1, 24000, "_192kbps-48kHz-Stereo"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.factory);
+        if (!HasElementFactory(c.factory)) continue;
+        std::vector<WaveFormat> list = EncoderFormats(EncoderCategory::WavAudio, c.factory);
+        const WaveFormat* f = Find(list, c.rate, c.channels, c.bytes);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->formatTag, c.tag);
+        EXPECT_EQ(f->blockAlign, c.blockAlign);
+        CAudioFormatChooser chooser(EncoderCategory::WavAudio);
+        chooser.formats = list;
+        chooser.position = static_cast<int>(f - list.data());
+        EXPECT_EQ(chooser.FormatSuffix(), c.suffix);
+    }
 }
 
 TEST_F(AudioFormatListTest, ChooserPicksTheRichestFormatAtTheSourceRate) {

@@ -139,7 +139,11 @@ TEST_F(EncoderDiscoveryTest, ListsStartWithUncompressedAndOfferOnlyWhatTheWriter
     EXPECT_TRUE(Lists(wavEntries, "lamemp3enc"));
     EXPECT_TRUE(Lists(wavEntries, "alawenc"));
     EXPECT_TRUE(Lists(wavEntries, "mulawenc"));
-    EXPECT_FALSE(Lists(wavEntries, "twolamemp2enc"));  // layer 2 is no MP3
+    // The wave codings the writer stores besides PCM and MP3: MPEG layer 2, ADPCM and GSM.
+    for (const char* factory : {"twolamemp2enc", "adpcmenc", "avenc_adpcm_ms", "gsmenc"}) {
+        if (HasElementFactory(factory)) EXPECT_TRUE(Lists(wavEntries, factory)) << factory;
+    }
+    EXPECT_FALSE(Lists(wavEntries, "avenc_adpcm_ima_qt"));  // QuickTime's ADPCM is not WAV's
     EXPECT_FALSE(Lists(wavEntries, "vorbisenc"));
 
     std::vector<EncoderEntry> avi = VerifiedEncoders(EncoderCategory::AviAudio);
