@@ -83,6 +83,42 @@ GstCapsPtr ParsedCaps(GstPad* demuxPad) {
     return src ? CurrentCaps(src.get()) : GstCapsPtr();
 }
 
+// The descriptive tags that outputs carry over, from the tag events that reached the probe's
+// sinks (container tags, ID3, Vorbis comments, MP4 and ASF tags alike); empty when none.
+ClipTagsRef ReadClipTags(GstElement* pipeline) {
+    static const char* const kCarried[] = {
+        GST_TAG_TITLE, GST_TAG_ARTIST, GST_TAG_ALBUM,   GST_TAG_TRACK_NUMBER, GST_TAG_DATE_TIME,
+        GST_TAG_DATE,  GST_TAG_GENRE,  GST_TAG_COMMENT, GST_TAG_DESCRIPTION};
+    GstTagList* seen = gst_tag_list_new_empty();
+    ForEachObject(gst_bin_iterate_sinks(GST_BIN(pipeline)), [&](gpointer element) {
+        GstPadPtr pad(gst_element_get_static_pad(GST_ELEMENT(element), "sink"));
+        if (!pad) return true;
+        gst_pad_sticky_events_foreach(
+            pad.get(),
+            [](GstPad*, GstEvent** event, gpointer data) -> gboolean {
+                if (GST_EVENT_TYPE(*event) != GST_EVENT_TAG) return TRUE;
+                GstTagList* tags = nullptr;
+                gst_event_parse_tag(*event, &tags);
+                gst_tag_list_insert(static_cast<GstTagList*>(data), tags, GST_TAG_MERGE_KEEP);
+                return TRUE;
+            },
+            seen);
+        return true;
+    });
+    GstTagList* kept = gst_tag_list_new_empty();
+    for (const char* tag : kCarried) {
+        if (const GValue* value = gst_tag_list_get_value_index(seen, tag, 0))
+            gst_tag_list_add_value(kept, GST_TAG_MERGE_REPLACE, tag, value);
+    }
+    gst_tag_list_unref(seen);
+    if (gst_tag_list_is_empty(kept)) {
+        gst_tag_list_unref(kept);
+        return {};
+    }
+    return ClipTagsRef(
+        kept, [](const GstTagList* tags) { gst_tag_list_unref(const_cast<GstTagList*>(tags)); });
+}
+
 bool HasPrefix(const char* text, const char* prefix) {
     return text && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
@@ -96,6 +132,7 @@ CClipProbe::CClipProbe() {
 HRESULT CClipProbe::Probe(CProjectItem& clip) {
     HRESULT hr = OpenClip(clip);
     if (FAILED(hr)) return hr;
+    if (!clip.GetTags()) clip.SetTags(ReadClipTags(m_graph.get()));
 
     // The file source is the source element of the decoding bin.
     GstElementPtr decoder(m_graph ? gst_bin_get_by_name(GST_BIN(m_graph.get()), "decoder")

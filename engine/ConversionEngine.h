@@ -12,6 +12,7 @@
 #include "ConversionSettings.h"
 #include "GstPtr.h"
 #include "MediaGraph.h"
+#include "ProjectItem.h"
 #include "Result.h"
 #include "StreamGuard.h"
 #include "TempOutput.h"
@@ -138,6 +139,8 @@ public:
     HRESULT ForwardOwnerMessage(int message, std::intptr_t wParam, std::intptr_t lParam);
 
     void SetErrorHandler(ErrorCallback handler) { m_showError = std::move(handler); }
+    // The source's tags, which WAV and MP3 outputs carry (none: the outputs carry none).
+    void SetSourceTags(ClipTagsRef tags) { m_sourceTags = std::move(tags); }
 
     // --- Facts for callers and tests -----------------------------------------------------------
     bool HasGroup(MediaKind kind) const;
@@ -240,4 +243,5 @@ private:
     bool m_writtenToEnd = false;        // the write cycle saw the whole clip written
     std::int64_t m_finishDeadline = 0;  // ms into the write cycle; 0 while no stop waits
     ErrorCallback m_showError;
+    ClipTagsRef m_sourceTags;
 };

@@ -19,6 +19,7 @@ HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectIte
         m_view.ShowError(hr);
     });
     if (IPreviewPane* pane = m_view.PreviewPane()) m_engine->SetVideoWindow(pane);
+    m_engine->SetSourceTags(clip.GetTags());
 
     // A failed group or source is not reported here: the conversion goes on with what exists,
     // and an empty timeline ends the run with a failure.

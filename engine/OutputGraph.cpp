@@ -52,6 +52,16 @@ bool ProducesMpegAudio(GstElement* encoder) {
 // What a multiplexer input may hold while it waits for the other stream (see MuxInput).
 constexpr guint kMuxQueueBytes = 256u << 20;
 
+// True when every output the encoder can give is MPEG-1 Layer-3 audio.
+bool ProducesMp3(GstElement* encoder) {
+    GstPadPtr src(gst_element_get_static_pad(encoder, "src"));
+    if (!src) return false;
+    GstCapsPtr produced(gst_pad_get_pad_template_caps(src.get()));
+    GstCapsPtr mp3(gst_caps_from_string("audio/mpeg, mpegversion=(int)1, layer=(int)3"));
+    return produced && !gst_caps_is_empty(produced.get()) &&
+           gst_caps_is_subset(produced.get(), mp3.get());
+}
+
 }  // namespace
 
 bool CConversionEngine::AddToGraph(GstElement* element) {
@@ -450,10 +460,26 @@ HRESULT CConversionEngine::WriteWav(const std::string& destination, GstElement* 
         g_object_set(wavWriter, "location", destination.c_str(), "in-place", TRUE, nullptr);
     else
         hr = E_NOINTERFACE;
+    // The source's tags go into the file (ID3 in front of MP3, LIST/INFO in a wave file).
+    if (m_sourceTags && GST_IS_TAG_SETTER(wavWriter))
+        gst_tag_setter_merge_tags(GST_TAG_SETTER(wavWriter), m_sourceTags.get(),
+                                  GST_TAG_MERGE_REPLACE);
     if (audioPin) {
         GstPadPtr writerIn(gst_element_get_static_pad(wavWriter, "sink"));
         if (!writerIn) return VFW_E_NOT_CONNECTED;
-        if (audioEncoder) {
+        if (audioEncoder && ProducesMp3(audioEncoder)) {
+            // An MP3 gets a Xing header, so that players show its exact length and seek well.
+            GstElement* xing = gst_element_factory_make("xingmux", "Xing Header");
+            if (xing && AddToGraph(xing)) {
+                hr = ConnectAudioEncoder(audioPin, audioEncoder, xing, "The Xing header writer");
+                if (SUCCEEDED(hr) && !gst_element_link(xing, wavWriter)) {
+                    SetMediaErrorText(ElementName(wavWriter) + " does not take MP3 audio");
+                    hr = VFW_E_TYPE_NOT_ACCEPTED;
+                }
+                return hr;
+            }
+            hr = ConnectAudioEncoder(audioPin, audioEncoder, wavWriter, ElementName(wavWriter));
+        } else if (audioEncoder) {
             hr = ConnectAudioEncoder(audioPin, audioEncoder, wavWriter, ElementName(wavWriter));
         } else {
             hr = Connect(audioPin, writerIn.get(), MediaKind::Audio);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gst/gst.h>
+
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -14,6 +16,10 @@ class CProjectItem;
 // rows). The list owns its clips.
 using CClipList = std::list<std::unique_ptr<CProjectItem>>;
 using ClipListPos = CClipList::iterator;
+
+// The source's descriptive tags (title, artist, album, track number, date, genre, comment) as the
+// media framework reads them; shared by copies of the item, never changed once read.
+using ClipTagsRef = std::shared_ptr<const GstTagList>;
 
 // Reference time: a signed 64-bit count of 100-nanosecond units.
 using RefTime = std::int64_t;
@@ -84,6 +90,10 @@ public:
     std::int32_t GetAudioStreams() const { return m_audioStreams; }
     void SetAudioStreams(std::int32_t count) { m_audioStreams = count; }
 
+    // Empty when the source has none of the tags that outputs carry over.
+    const ClipTagsRef& GetTags() const { return m_tags; }
+    void SetTags(ClipTagsRef tags) { m_tags = std::move(tags); }
+
     // "<width>x<height>", e.g. "320x240".
     std::string FrameSizeText() const;
 
@@ -109,6 +119,7 @@ private:
     std::int32_t m_hasAudio = 0;
     std::int32_t m_hasVideo = 0;
     std::int32_t m_audioStreams = 0;
+    ClipTagsRef m_tags;
 };
 
 // "h:mm:ss" of a count of whole seconds: 3725 gives "1:02:05", 0 gives "0:00:00".

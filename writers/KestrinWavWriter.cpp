@@ -298,7 +298,9 @@ AudioTags kestrin_wav_writer_tags(KestrinWavWriter* self) {
     tags.artist = text(GST_TAG_ARTIST);
     tags.album = text(GST_TAG_ALBUM);
     tags.genre = text(GST_TAG_GENRE);
+    // Vorbis comments keep the comment as a description.
     tags.comment = text(GST_TAG_COMMENT);
+    if (tags.comment.empty()) tags.comment = text(GST_TAG_DESCRIPTION);
     guint track = 0;
     if (gst_tag_list_get_uint(merged.get(), GST_TAG_TRACK_NUMBER, &track)) tags.trackNumber = track;
     GstDateTime* dateTime = nullptr;

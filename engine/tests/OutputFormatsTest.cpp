@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
+#include <utility>
 
+#include "ClipProbe.h"
 #include "EngineTestSupport.h"
 
 using namespace enginetest;
@@ -155,9 +160,77 @@ TEST_F(OutputFormats, WavKeepsPcmAndMp3GoesThroughTheEncoder) {
     EXPECT_EQ(p.sampleRate, 44100);
     EXPECT_EQ(p.channels, 2);
     EXPECT_NEAR(double(p.audioBitRate), 128000.0, 2000.0);
-    EXPECT_NEAR(p.duration, 2.0, 0.06);
+    // Its Xing header counts whole frames, the encoder's delay and padding included.
+    EXPECT_NEAR(p.duration, 2.03, 0.035);
     EXPECT_TRUE(testmedia::DecodesCleanly(Out("out.mp3")));
     EXPECT_EQ(GST_OBJECT_PARENT(mp3.audioEncoder.get()), nullptr);
+}
+
+// The tags of a file as ffprobe reads them (its container's, by ffprobe's names).
+QJsonObject FileTags(const QString& path) {
+    QString out;
+    testmedia::RunProgram(
+        "ffprobe", {"-v", "error", "-show_entries", "format_tags", "-of", "json", path}, &out);
+    return QJsonDocument::fromJson(out.toUtf8()).object()["format"].toObject()["tags"].toObject();
+}
+
+// A tagged source's (Vorbis comments here) title, artist, album, track, date, genre and comment, as
+// the probe read them, reach a WAV file's LIST/INFO chunk and an MP3 file's ID3v2.3 tag; the MP3
+// also starts with a Xing header frame.
+TEST_F(OutputFormats, TagsOfTheSourceTravelIntoWavAndMp3) {
+    if (!HasElementFactory("kestrinwavwriter")) GTEST_SKIP() << "kestrinwavwriter is not installed";
+    const QString source = Out("tagged.flac");
+    ASSERT_EQ(testmedia::RunProgram("ffmpeg", {"-v",        "error",
+                                               "-f",        "lavfi",
+                                               "-i",        "sine=d=2:r=44100",
+                                               "-c:a",      "flac",
+                                               "-metadata", "title=Night Train",
+                                               "-metadata", "artist=The Példa Band",
+                                               "-metadata", "album=Rails",
+                                               "-metadata", "track=7",
+                                               "-metadata", "date=1999",
+                                               "-metadata", "genre=Jazz",
+                                               "-metadata", "comment=live take",
+                                               "-y",        source}),
+              0);
+    CProjectItem clip;
+    clip.SetPath(source.toStdString());
+    clip.SetName("tagged.flac");
+    CClipProbe probe;
+    ASSERT_EQ(probe.Probe(clip), S_OK);
+    ASSERT_TRUE(clip.GetTags());
+
+    ConversionSettings wav = SettingsFor(WavMp3);
+    wav.audioFormat = Pcm(44100, 2);
+    ConversionSettings mp3 = SettingsFor(WavMp3);
+    mp3.audioEncoder = Make("lamemp3enc");
+    WaveFormat layer3 = Pcm(44100, 2);
+    layer3.formatTag = kFormatTagMp3;
+    layer3.bitsPerSample = 0;
+    layer3.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
+    layer3.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
+    mp3.audioFormat = layer3;
+    for (auto [name, settings] : {std::pair{"out.wav", &wav}, std::pair{"out.mp3", &mp3}}) {
+        SCOPED_TRACE(name);
+        CProjectItem item = clip;
+        ASSERT_EQ(m_host.ConvertClip(Out(name).toStdString(), item, *settings), S_OK)
+            << MediaErrorText();
+        const QJsonObject tags = FileTags(Out(name));
+        EXPECT_EQ(tags["title"].toString(), "Night Train");
+        EXPECT_EQ(tags["artist"].toString(), "The Példa Band");
+        EXPECT_EQ(tags["album"].toString(), "Rails");
+        EXPECT_EQ(tags["track"].toString(), "7");
+        EXPECT_EQ(tags["date"].toString().left(4), "1999");
+        EXPECT_EQ(tags["genre"].toString(), "Jazz");
+        EXPECT_EQ(tags["comment"].toString(), "live take");
+        // An MP3's Xing header counts whole frames, the encoder's delay and padding included.
+        EXPECT_NEAR(testmedia::Probe(Out(name)).duration, 2.03, 0.035);
+    }
+    QFile file(Out("out.mp3"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray head = file.read(16384);
+    EXPECT_TRUE(head.startsWith(QByteArray("ID3\x03", 4)));
+    EXPECT_TRUE(head.contains("Info") || head.contains("Xing"));
 }
 
 }  // namespace
