@@ -86,9 +86,9 @@ GstCapsPtr ParsedCaps(GstPad* demuxPad) {
 // The descriptive tags that outputs carry over, from the tag events that reached the probe's
 // sinks (container tags, ID3, Vorbis comments, MP4 and ASF tags alike); empty when none.
 ClipTagsRef ReadClipTags(GstElement* pipeline) {
-    static const char* const kCarried[] = {
-        GST_TAG_TITLE, GST_TAG_ARTIST, GST_TAG_ALBUM,   GST_TAG_TRACK_NUMBER, GST_TAG_DATE_TIME,
-        GST_TAG_DATE,  GST_TAG_GENRE,  GST_TAG_COMMENT, GST_TAG_DESCRIPTION};
+    static const char* const kCarried[] = {GST_TAG_TITLE,        GST_TAG_ARTIST,    GST_TAG_ALBUM,
+                                           GST_TAG_TRACK_NUMBER, GST_TAG_DATE_TIME, GST_TAG_DATE,
+                                           GST_TAG_GENRE,        GST_TAG_COMMENT};
     GstTagList* seen = gst_tag_list_new_empty();
     ForEachObject(gst_bin_iterate_sinks(GST_BIN(pipeline)), [&](gpointer element) {
         GstPadPtr pad(gst_element_get_static_pad(GST_ELEMENT(element), "sink"));
@@ -110,6 +110,10 @@ ClipTagsRef ReadClipTags(GstElement* pipeline) {
         if (const GValue* value = gst_tag_list_get_value_index(seen, tag, 0))
             gst_tag_list_add_value(kept, GST_TAG_MERGE_REPLACE, tag, value);
     }
+    // Vorbis comments keep the comment as a description.
+    const GValue* description = gst_tag_list_get_value_index(seen, GST_TAG_DESCRIPTION, 0);
+    if (description && !gst_tag_list_get_tag_size(kept, GST_TAG_COMMENT))
+        gst_tag_list_add_value(kept, GST_TAG_MERGE_REPLACE, GST_TAG_COMMENT, description);
     gst_tag_list_unref(seen);
     if (gst_tag_list_is_empty(kept)) {
         gst_tag_list_unref(kept);

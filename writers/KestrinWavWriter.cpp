@@ -35,7 +35,7 @@ enum { PROP_0, PROP_LOCATION, PROP_IN_PLACE };
     "rate=(int)[1, 2147483647], channels=(int)[1, 2]; "                                \
     "audio/x-gsm, rate=(int)8000, channels=(int)1; "                                   \
     "audio/ms-gsm, rate=(int)8000, channels=(int)1; "                                  \
-    "audio/mpeg, mpegversion=(int)1, layer=(int)[2, 3]"
+    "audio/mpeg, mpegversion=(int)1, layer=(int)[1, 3]"
 
 GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(WAV_CAPS));
@@ -261,7 +261,7 @@ gboolean kestrin_wav_writer_set_caps(GstBaseSink* sink, GstCaps* caps) {
 }
 
 // The bit rate (bits/s) in an MPEG audio frame header, 0 when data does not start with one.
-uint32_t MpegFrameBitRate(const uint8_t* data, size_t size) {
+uint32_t kestrin_wav_writer_mpeg_bit_rate(const uint8_t* data, size_t size) {
     static const uint16_t kLayer2[2][16] = {
         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}};
@@ -298,9 +298,7 @@ AudioTags kestrin_wav_writer_tags(KestrinWavWriter* self) {
     tags.artist = text(GST_TAG_ARTIST);
     tags.album = text(GST_TAG_ALBUM);
     tags.genre = text(GST_TAG_GENRE);
-    // Vorbis comments keep the comment as a description.
     tags.comment = text(GST_TAG_COMMENT);
-    if (tags.comment.empty()) tags.comment = text(GST_TAG_DESCRIPTION);
     guint track = 0;
     if (gst_tag_list_get_uint(merged.get(), GST_TAG_TRACK_NUMBER, &track)) tags.trackNumber = track;
     GstDateTime* dateTime = nullptr;
@@ -335,7 +333,7 @@ bool kestrin_wav_writer_begin(KestrinWavWriter* self, const uint8_t* data, size_
         return kestrin_wav_writer_write_all(self, id3.data(), id3.size());
     }
     if (run.format.formatTag == kWaveFormatMpeg) {
-        const uint32_t bitRate = MpegFrameBitRate(data, size);
+        const uint32_t bitRate = kestrin_wav_writer_mpeg_bit_rate(data, size);
         if (!bitRate) {
             run.failed = true;
             GST_ELEMENT_ERROR(self, STREAM, FORMAT,
@@ -396,7 +394,7 @@ GstFlowReturn kestrin_wav_writer_render(GstBaseSink* sink, GstBuffer* buffer) {
     const bool linear = run.mode == Mode::Wave && !IsBlockCoded(run.format);
     GstClockTime reached = GST_CLOCK_TIME_NONE;
     const GstSegment* segment = &sink->segment;
-    if (GST_BUFFER_PTS_IS_VALID(buffer) && segment->format == GST_FORMAT_TIME) {
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) {
         GstClockTime end = GST_BUFFER_PTS(buffer);
         if (GST_BUFFER_DURATION_IS_VALID(buffer)) {
             end += GST_BUFFER_DURATION(buffer);
@@ -404,11 +402,16 @@ GstFlowReturn kestrin_wav_writer_render(GstBaseSink* sink, GstBuffer* buffer) {
             end += gst_util_uint64_scale(map.size / run.format.blockAlign, GST_SECOND,
                                          run.format.sampleRate);
         }
+        // Behind a byte segment (xingmux's) the buffers keep their stream times.
+        const bool timed = segment->format == GST_FORMAT_TIME;
         const GstClockTime start =
-            gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
-        reached = gst_segment_to_running_time(segment, GST_FORMAT_TIME, end);
+            timed ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer))
+                  : GST_BUFFER_PTS(buffer);
+        reached = timed ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, end) : end;
         if (!GST_CLOCK_TIME_IS_VALID(run.firstStart)) run.firstStart = start;
-        if (GST_CLOCK_TIME_IS_VALID(reached) && end > GST_BUFFER_PTS(buffer)) run.lastEnd = reached;
+        if (GST_CLOCK_TIME_IS_VALID(reached) && end > GST_BUFFER_PTS(buffer) &&
+            (!GST_CLOCK_TIME_IS_VALID(run.lastEnd) || reached > run.lastEnd))
+            run.lastEnd = reached;
     } else if (linear && run.format.blockAlign) {
         reached = gst_util_uint64_scale(run.dataBytes / run.format.blockAlign, GST_SECOND,
                                         run.format.sampleRate);
@@ -461,6 +464,11 @@ bool kestrin_wav_writer_finish(KestrinWavWriter* self) {
         static const uint8_t kPad = 0;
         if ((run.dataBytes & 1) && !kestrin_wav_writer_write_all(self, &kPad, 1)) return false;
         const uint64_t frames = kestrin_wav_writer_sample_frames(run);
+        // MPEG frames differ in size (padding slots, or none where the rate asks for them):
+        // readers that time the data by the byte rate get the one the data really has.
+        if (run.format.formatTag == kWaveFormatMpeg && frames > 0)
+            run.format.avgBytesPerSec = static_cast<uint32_t>(
+                gst_util_uint64_scale_round(run.dataBytes, run.format.sampleRate, frames));
         GST_DEBUG_OBJECT(self, "%" G_GUINT64_FORMAT " bytes, %" G_GUINT64_FORMAT " sample frames",
                          run.dataBytes, frames);
         std::vector<uint8_t> header = BuildWavHeader(run.format, run.dataBytes, frames, run.list);
