@@ -220,7 +220,8 @@ TEST_F(SettingsDialogTest, WavMp3DisablesVideoControlsAndOffersWavEncodersOnly) 
     QStringList audio = Items(Combo(d, IDC_AUDIO_LIST));
     EXPECT_EQ(audio.value(0), "_Uncompressed_");
     EXPECT_TRUE(audio.contains("L.A.M.E. mp3 encoder"));
-    EXPECT_FALSE(audio.contains("TwoLAME mp2 encoder"));
+    EXPECT_TRUE(audio.contains("TwoLAME mp2 encoder"));               // MPEG layer 2 in a wave file
+    EXPECT_FALSE(audio.contains("libav ATSC A/52A (AC-3) encoder"));  // AVI only
 
     // Choosing MP3 picks a format for the source rate and tags it for a ".mp3" output.
     d.Settings().audio.sampleRate = 44100;
