@@ -13,6 +13,7 @@
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
+#include "BatchDialogs.h"
 #include "CommandBar.h"
 #include "Links.h"
 #include "MainApp.h"
@@ -196,10 +197,10 @@ void CMainDlg::AddLogLine(std::string_view text) {
     AddLogLine(UiText(text));
 }
 
-void CMainDlg::ShowError(HRESULT code) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), UiText(ErrorText(code)),
-                    QMessageBox::Ok);
-    box.exec();
+void CMainDlg::ShowError(const ClipResult& result) {
+    QString text = UiText(result.Text());
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    AskBatchQuestion(QStringLiteral("Error"), text, QMessageBox::Ok);
 }
 
 void CMainDlg::PumpMessages() {

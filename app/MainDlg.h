@@ -70,9 +70,6 @@ public:
     static constexpr int ID_EXIT = 32777;
     static constexpr int ID_HELP = 57670;
 
-    // The engine's notifications come with this message base.
-    static constexpr int kEngineMessageBase = 151;
-
     explicit CMainDlg(QWidget* parent = nullptr);
     ~CMainDlg() override;
 
@@ -81,9 +78,10 @@ public:
     void AddLogLine(const QString& text);
     void AddLogLine(std::string_view text);
 
-    // Shows the text for a result code (the media framework's own message where one was
-    // recorded) in a message box captioned "Error", without an owner window.
-    void ShowError(HRESULT code);
+    // Shows a failure's reason followed by its code (ClipResult::Text) in a message box captioned
+    // "Error", without an owner window. Only for what happens before a batch: a batch runs
+    // unattended and reports its clips' failures in their rows and the log.
+    void ShowError(const ClipResult& result);
 
     // Processes every pending event and returns when none is left; never waits.
     void PumpMessages();
@@ -146,19 +144,15 @@ public:
     // True while OnConvert runs a batch.
     bool IsBatchRunning() const { return m_batchRunning; }
 
-    // Shared with the clip list, the batch driver and the engine (see the class comment).
-    QString m_outputFolder;
-    QIcon m_icon;
-    CClipList m_clips;                      // owns its clips; the order of the rows
-    CProjectItem* m_currentClip = nullptr;  // an element of m_clips, or null
-    CConversionEngine* m_engine = nullptr;  // the conversion host's engine; replaced per clip
-    std::int32_t m_continueBatch = 0;       // 1 from Convert until Stop
-    OutputFormat m_lastOutputFormat = Avi;  // confirmed by the previous batch
-    ElementRef m_videoEncoder;              // taken from the settings dialog per batch
-    ElementRef m_audioEncoder;
-    ElementRef m_mpegEncoder;
-    // Confirmed by the previous batch; formatTag 0xFFFF means none was confirmed in this run.
-    AudioParams m_lastAudio{44100, 16, 0, kFormatTagNone, -1};
+    // The output folder as last taken over from the field (UpdateData) or set by Add clip and
+    // Browse.
+    const QString& OutputFolder() const { return m_outputFolder; }
+    // Every clip, in row order; the window owns them.
+    const CClipList& Clips() const { return m_clips; }
+    // The clip a batch converts or last converted (an element of Clips()), or null.
+    CProjectItem* CurrentClip() const { return m_currentClip; }
+    // The engine of the running or last clip (owned by the conversion host), or null.
+    CConversionEngine* Engine() const { return m_engine; }
 
 protected:
     QSize DragBand() const override { return QSize(850, 40); }
@@ -176,6 +170,15 @@ private:
     void DestroyEngine();
     // Destroys the clips from the tail, then the collection.
     void DestroyClips();
+
+    // Tests reach the clip collection to watch the order in which the window destroys clips.
+    friend class MainDlgTestPeer;
+
+    QString m_outputFolder;
+    QIcon m_icon;
+    CClipList m_clips;                      // owns its clips; the order of the rows
+    CProjectItem* m_currentClip = nullptr;  // an element of m_clips, or null
+    CConversionEngine* m_engine = nullptr;  // the conversion host's engine; replaced per clip
 
     QListWidget* m_log = nullptr;
     QProgressBar* m_progress = nullptr;

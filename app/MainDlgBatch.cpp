@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QProgressBar>
 #include <QTreeWidget>
-#include <cctype>
 
 #include "BatchDialogs.h"
 #include "BatchDriver.h"
@@ -40,7 +39,9 @@ private:
 
 }  // namespace
 
-void SetBatchQuestion(BatchQuestion question) { QuestionOverride() = std::move(question); }
+void SetBatchQuestion(BatchQuestion question) {
+    QuestionOverride() = std::move(question);
+}
 
 QMessageBox::StandardButton AskBatchQuestion(const QString& caption, const QString& text,
                                              QMessageBox::StandardButtons buttons) {
@@ -49,7 +50,9 @@ QMessageBox::StandardButton AskBatchQuestion(const QString& caption, const QStri
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-void SetSettingsRunner(SettingsRunner runner) { RunnerOverride() = std::move(runner); }
+void SetSettingsRunner(SettingsRunner runner) {
+    RunnerOverride() = std::move(runner);
+}
 
 bool RunSettingsDialog(CSettingsDialog& dialog) {
     if (RunnerOverride()) return RunnerOverride()(dialog);
@@ -73,8 +76,7 @@ public:
     }
     int FirstSelectedRow() const override {
         const QList<QTreeWidgetItem*> selected = m_window.m_clipList->selectedItems();
-        return selected.isEmpty() ? -1
-                                  : m_window.m_clipList->indexOfTopLevelItem(selected.front());
+        return selected.isEmpty() ? -1 : m_window.m_clipList->indexOfTopLevelItem(selected.front());
     }
     void SetRowStatus(int row, const std::string& text) override {
         if (QTreeWidgetItem* item = m_window.m_clipList->topLevelItem(row))
@@ -87,23 +89,18 @@ public:
     void SetBusy(bool busy) override { m_window.SetBusy(busy); }
     void PumpMessages() override { m_window.PumpMessages(); }
     std::string OutputFolder() const override { return m_window.m_outputFolder.toStdString(); }
-    void ShowConversionException() override {
-        AskBatchQuestion(QStringLiteral("Brontwell Kestrine"),
-                         QString::fromUtf8(batchtext::kException), QMessageBox::Ok);
-    }
 
     // IClipConverter: the window's engine slot follows the host's engine.
-    HRESULT ConvertClip(const std::string& destination, CProjectItem& clip,
-                        ConversionSettings& settings) override {
+    ClipResult ConvertClip(const std::string& destination, CProjectItem& clip,
+                           ConversionSettings& settings) override {
         m_window.m_currentClip = &clip;
-        HRESULT hr = m_host.ConvertClip(destination, clip, settings);
+        ClipResult result = m_host.ConvertClip(destination, clip, settings);
         m_window.m_engine = m_host.Engine();
-        return hr;
+        return result;
     }
     void StopEngine() override { m_host.StopEngine(); }
 
     // IConversionView
-    void ShowError(HRESULT hr) override { m_window.ShowError(hr); }
     IPreviewPane* PreviewPane() override { return m_window.m_preview; }
     INotifyTarget* NotifyTarget() override { return &m_window; }
 
@@ -118,7 +115,9 @@ private:
     CBatchDriver m_driver;
 };
 
-void CMainDlg::CBatchAdapterDeleter::operator()(CBatchAdapter* batch) const { delete batch; }
+void CMainDlg::CBatchAdapterDeleter::operator()(CBatchAdapter* batch) const {
+    delete batch;
+}
 
 CMainDlg::CBatchAdapter& CMainDlg::Batch() {
     if (!m_batch) m_batch.reset(new CBatchAdapter(*this));
@@ -127,7 +126,6 @@ CMainDlg::CBatchAdapter& CMainDlg::Batch() {
 
 void CMainDlg::OnConvert() {
     if (m_batchRunning || m_clips.empty()) return;
-    m_continueBatch = 1;
     for (QTreeWidgetItem* item : m_clipList->selectedItems()) item->setSelected(false);
 
     UpdateData(true);
@@ -140,27 +138,19 @@ void CMainDlg::OnConvert() {
         UpdateData(true);
     }
 
-    // The folder is tested, not entered: a relative folder must not nest on the next batch.
-    if (m_outputFolder.isEmpty() || !QDir(m_outputFolder).exists()) {
-        if (AskBatchQuestion(QStringLiteral("Warning"),
-                             QStringLiteral("Destination folder does not exist.\n"
-                                            "Would you like to create it?"),
-                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
-            return;
-        const HRESULT created = CreateOutputFolder(m_outputFolder.toStdString());
-        if (FAILED(created)) {
-            ClearMediaErrorText();
-            ShowError(created);
-            return;
-        }
-    }
-
-    // Refused here, with the system's reason, rather than discovered by every clip's run.
-    if (std::string reason;
-        FAILED(CheckOutputFolderWritable(m_outputFolder.toStdString(), &reason))) {
-        AddLogLine(std::string_view(batchtext::kErrorLine + reason));
-        reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
-        AskBatchQuestion(QStringLiteral("Error"), QString::fromStdString(reason), QMessageBox::Ok);
+    // The folder is tested, not entered: a relative folder must not nest on the next batch. A
+    // folder that takes no files is refused here, with the system's reason, rather than
+    // discovered by every clip's run.
+    const ClipResult ready = PrepareOutputFolder(m_outputFolder.toStdString(), [] {
+        return AskBatchQuestion(QStringLiteral("Warning"),
+                                QStringLiteral("Destination folder does not exist.\n"
+                                               "Would you like to create it?"),
+                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    });
+    if (ready.code == E_ABORT) return;
+    if (ready.Failed()) {
+        AddLogLine(std::string_view(batchtext::kErrorLine + ready.Reason()));
+        ShowError(ready);
         return;
     }
 
@@ -175,25 +165,19 @@ void CMainDlg::OnConvert() {
         batch.Driver().Convert(rows, dialog);
     }
     m_batchRunning = false;
-    m_videoEncoder = batch.Driver().m_videoEncoder;
-    m_audioEncoder = batch.Driver().m_audioEncoder;
-    m_mpegEncoder = batch.Driver().m_mpegEncoder;
-    m_lastOutputFormat = batch.Driver().LastOutputFormat();
-    m_lastAudio = batch.Driver().LastAudio();
     m_engine = batch.Host().Engine();
 
     if (m_exitAfterBatch) done(QDialog::Accepted);
 }
 
 void CMainDlg::OnStop() {
-    m_continueBatch = 0;
     // The driver sets the idle state, stops the running (or last) engine and logs the stop.
     Batch().Driver().OnStop();
 }
 
 void CMainDlg::OnMediaNotify(int messageBase, int k, std::intptr_t wParam, std::intptr_t lParam) {
-    if (messageBase != kEngineMessageBase) return;
-    if (k == 0) {
+    if (messageBase != CConversionEngine::kMessageBase) return;
+    if (k == CMediaGraph::kGraphEvents) {
         if (m_engine && m_engine->IsVideoWindowActive()) m_engine->HandleGraphEvents();
         return;
     }

@@ -12,8 +12,9 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "BatchDriver.h"
+#include "ClipAcceptance.h"
 #include "ClipDialogs.h"
-#include "ClipProbe.h"
 #include "ClipRows.h"
 #include "MainDlg.h"
 #include "SkinBitmaps.h"
@@ -146,46 +147,28 @@ void CMainDlg::AddFiles(const QStringList& paths) {
             // Other commands may run here, between two files; the clip being added has no row
             // until its probe accepts it.
             PumpMessages();
-            // Only regular files: a FIFO or device would block the open below.
-            const QFileInfo info(path);
-            if (!info.isFile()) continue;
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) continue;  // unreadable: skipped silently
-            std::int64_t size = file.size();
-            file.close();
-            if (size <= 0) size = QFileInfo(path).size();
-
             m_clips.push_back(std::make_unique<CProjectItem>());
             const ClipListPos pos = std::prev(m_clips.end());
             CProjectItem& clip = **pos;
-            clip.SetName(cliplist::FileNameOf(path).toStdString());
-            clip.SetPath(path.toStdString());
-            clip.SetFileSize(size);
             clip.SetListPos(pos);
 
-            HRESULT hr;
-            std::string renderError;
-            {
-                CClipProbe probe;
-                hr = probe.Probe(clip);
-                renderError = probe.RenderErrorText();
-            }
-            if (SUCCEEDED(hr) && clip.GetDuration() != 0) {
-                AddClipRow(clip, cliplist::SizeText(size));
+            const ClipResult accepted = AcceptClip(path.toStdString(), clip);
+            if (accepted.Succeeded()) {
+                AddClipRow(clip, cliplist::SizeText(clip.GetFileSize()));
                 if (m_outputFolder.isEmpty()) {
                     m_outputFolder = cliplist::FolderOf(path);
                     m_outputFolderEdit->setText(m_outputFolder);
                 }
                 EnableClipCommands(true);
             } else {
+                // Every refusal is seen, with the file's name and the reason: in the log, and in
+                // a box, which gets the normal cursor (the wait cursor returns with the next file).
                 m_clips.erase(pos);
-                if (!renderError.empty()) {
-                    // The box gets the normal cursor; the wait cursor returns with the next file.
-                    QApplication::restoreOverrideCursor();
-                    ShowClipMessage(QStringLiteral("Rendering Error"),
-                                    QString::fromStdString(renderError));
-                    QApplication::setOverrideCursor(Qt::WaitCursor);
-                }
+                AddLogLine(std::string_view(batchtext::kErrorLine + accepted.Reason()));
+                QApplication::restoreOverrideCursor();
+                ShowClipMessage(QStringLiteral("Rendering Error"),
+                                QString::fromStdString(accepted.Reason()));
+                QApplication::setOverrideCursor(Qt::WaitCursor);
             }
         }
         if (!m_currentClip && !m_clips.empty()) m_currentClip = m_clips.front().get();

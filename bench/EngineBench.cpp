@@ -26,8 +26,6 @@ struct BenchWindow : IConversionView, INotifyTarget, IPreviewPane {
     std::vector<std::uint8_t> frame;
     int frames = 0;
 
-    void AddLogLine(const std::string& line) override { std::fprintf(stderr, "log: %s\n", line.c_str()); }
-    void ShowError(HRESULT hr) override { std::fprintf(stderr, "error: %s\n", ErrorText(hr).c_str()); }
     IPreviewPane* PreviewPane() override { return withPane ? this : nullptr; }
     INotifyTarget* NotifyTarget() override { return this; }
     void OnMediaNotify(int, int, std::intptr_t, std::intptr_t) override {}
@@ -56,7 +54,9 @@ CProjectItem ClipFor(const QString& path) {
     return clip;
 }
 
-ElementRef Make(const char* factory) { return AdoptElement(gst_element_factory_make(factory, nullptr)); }
+ElementRef Make(const char* factory) {
+    return AdoptElement(gst_element_factory_make(factory, nullptr));
+}
 
 // Best of three runs (the machine is shared), in seconds; -1 on failure.
 template <typename Run>
@@ -72,13 +72,14 @@ double BestOf(Run run) {
     return best;
 }
 
-double Engine(const QString& source, const QString& dest, ConversionSettings settings, bool preview) {
+double Engine(const QString& source, const QString& dest, ConversionSettings settings,
+              bool preview) {
     return BestOf([&] {
         BenchWindow window;
         window.withPane = preview;
         CConversionHost host(window);
         CProjectItem clip = ClipFor(source);
-        return host.ConvertClip(dest.toStdString(), clip, settings) == S_OK;
+        return host.ConvertClip(dest.toStdString(), clip, settings).code == S_OK;
     });
 }
 
@@ -100,14 +101,15 @@ void Report(const char* what, double seconds, double engine, double ffmpeg) {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    if (FAILED(InitMediaFramework())) {
-        std::fprintf(stderr, "media framework: %s\n", MediaErrorText().c_str());
+    if (std::string why; FAILED(InitMediaFramework(&why))) {
+        std::fprintf(stderr, "media framework: %s\n", why.c_str());
         return 1;
     }
     QTemporaryDir dir;
     const QString source = testmedia::MakeClip(testmedia::Kind::Mpeg2Program, dir.path(), seconds);
     if (source.isEmpty()) return 1;
-    std::printf("input: %s, %.0f s 720x576 25 fps MPEG-2 + MP2\n", qPrintable(QFileInfo(source).fileName()), seconds);
+    std::printf("input: %s, %.0f s 720x576 25 fps MPEG-2 + MP2\n",
+                qPrintable(QFileInfo(source).fileName()), seconds);
 
     ConversionSettings raw;
     raw.outputFormat = Avi;
@@ -121,8 +123,10 @@ int main(int argc, char** argv) {
     const double rawNoPreview = Engine(source, dir.filePath("raw.avi"), raw, false);
     const double rawPreview = Engine(source, dir.filePath("raw.avi"), raw, true);
     Report("AVI uncompressed", seconds, rawPreview,
-           Ffmpeg(source, {"-c:v", "rawvideo", "-pix_fmt", "bgr24", "-c:a", "pcm_s16le", dir.filePath("ff_raw.avi")}));
-    std::printf("%-28s %+.1f %%\n", "  preview branch cost", 100.0 * (rawPreview - rawNoPreview) / rawNoPreview);
+           Ffmpeg(source, {"-c:v", "rawvideo", "-pix_fmt", "bgr24", "-c:a", "pcm_s16le",
+                           dir.filePath("ff_raw.avi")}));
+    std::printf("%-28s %+.1f %%\n", "  preview branch cost",
+                100.0 * (rawPreview - rawNoPreview) / rawNoPreview);
 
     ConversionSettings mjpeg = raw;
     mjpeg.videoEncoder = Make("avenc_mjpeg");
@@ -135,9 +139,10 @@ int main(int argc, char** argv) {
     const double mjpegPreview = Engine(source, dir.filePath("mjpeg.avi"), mjpeg, true);
     const double mjpegNoPreview = Engine(source, dir.filePath("mjpeg.avi"), mjpeg, false);
     Report("AVI MJPEG + MP3", seconds, mjpegPreview,
-           Ffmpeg(source, {"-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-c:a", "libmp3lame", "-b:a", "192k",
-                           dir.filePath("ff_mjpeg.avi")}));
-    std::printf("%-28s %+.1f %%\n", "  preview branch cost", 100.0 * (mjpegPreview - mjpegNoPreview) / mjpegNoPreview);
+           Ffmpeg(source, {"-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-c:a", "libmp3lame", "-b:a",
+                           "192k", dir.filePath("ff_mjpeg.avi")}));
+    std::printf("%-28s %+.1f %%\n", "  preview branch cost",
+                100.0 * (mjpegPreview - mjpegNoPreview) / mjpegNoPreview);
 
     if (HasElementFactory("kestrinempegwriter")) {
         ConversionSettings dvd = raw;

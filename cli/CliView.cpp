@@ -1,8 +1,7 @@
 #include "CliView.h"
 
-#include <csignal>
-
 #include <QCoreApplication>
+#include <csignal>
 
 namespace {
 
@@ -14,7 +13,8 @@ void OnInterrupt(int signal) {
 }
 
 bool IsFinal(const std::string& status) {
-    return status == batchtext::kComplete || status == batchtext::kError || status.starts_with("Stopped - ");
+    return status == batchtext::kComplete || status == batchtext::kError ||
+           status.starts_with("Stopped - ");
 }
 
 }  // namespace
@@ -45,8 +45,8 @@ void CCliView::SetRowStatus(int row, const std::string& text) {
         std::fflush(m_out);
         m_reported[row] = true;
     } else if (m_progressLine && text.starts_with("Conversion - ")) {
-        std::fprintf(m_err, "\r\033[K[%d/%zu] %s: %s", row + 1, m_names.size(), m_names[row].c_str(),
-                     text.c_str());
+        std::fprintf(m_err, "\r\033[K[%d/%zu] %s: %s", row + 1, m_names.size(),
+                     m_names[row].c_str(), text.c_str());
         std::fflush(m_err);
         m_progressShown = true;
     }
@@ -66,11 +66,6 @@ void CCliView::PumpMessages() {
     }
 }
 
-void CCliView::ShowConversionException() {
-    ClearProgressLine();
-    std::fprintf(m_err, "kestrine-cli: %s\n", batchtext::kException);
-}
-
 void CCliView::ShowWarning(int row, const std::string& text) {
     AddLogLine(batchtext::kWarning + text);
     const std::string name =
@@ -87,11 +82,6 @@ void CCliView::ShowClipError(int row, const std::string& text) {
     std::fflush(m_err);
 }
 
-void CCliView::ShowError(const std::string& text) {
-    ClearProgressLine();
-    std::fprintf(m_err, "kestrine-cli: Error: %s\n", text.c_str());
-}
-
 void CCliView::FinishRows() {
     ClearProgressLine();
     for (std::size_t row = 0; row < m_status.size(); ++row) {
@@ -102,7 +92,9 @@ void CCliView::FinishRows() {
     std::fflush(m_out);
 }
 
-bool CCliView::Interrupted() const { return m_stopSent || g_interrupt; }
+bool CCliView::Interrupted() const {
+    return m_stopSent || g_interrupt;
+}
 
 void CCliView::InstallInterruptHandler() {
     struct sigaction action = {};
@@ -114,7 +106,9 @@ void CCliView::InstallInterruptHandler() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-bool CCliView::InterruptRequested() { return g_interrupt != 0; }
+bool CCliView::InterruptRequested() {
+    return g_interrupt != 0;
+}
 
 int CCliView::InterruptSignal() {
     return g_interrupt;

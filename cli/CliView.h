@@ -23,15 +23,12 @@ public:
     void SetBusy(bool busy) override {}
     void PumpMessages() override;
     std::string OutputFolder() const override { return m_outputFolder; }
-    void ShowConversionException() override;
     // The log line on stdout, and "kestrine-cli: warning: <clip>: <text>" on stderr, so that a
     // script reading only the status lines or only stderr still learns of it.
     void ShowWarning(int row, const std::string& text) override;
     // Likewise "kestrine-cli: Error: <clip>: <text>" on stderr.
     void ShowClipError(int row, const std::string& text) override;
 
-    // An error the engine shows while converting (a message box in the window).
-    void ShowError(const std::string& text);
     // Prints "name: Idle" for the clips a stop left unconverted.
     void FinishRows();
 

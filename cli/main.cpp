@@ -13,7 +13,7 @@
 #include "CliOptions.h"
 #include "CliSettings.h"
 #include "CliView.h"
-#include "ClipProbe.h"
+#include "ClipAcceptance.h"
 #include "MediaFramework.h"
 #include "OutputCheck.h"
 #include "ProjectItem.h"
@@ -24,35 +24,21 @@ constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 1;
 
 int UsageError(const std::string& error) {
-    std::fprintf(stderr, "kestrine-cli: %s\nTry 'kestrine-cli --help' for more information.\n", error.c_str());
+    std::fprintf(stderr, "kestrine-cli: %s\nTry 'kestrine-cli --help' for more information.\n",
+                 error.c_str());
     return kExitUsage;
 }
 
-// Accepts a file the way Add clip does: it must be readable, open in the probe and have a
-// duration. A rejected file is reported and counted; the others still convert.
-std::unique_ptr<CProjectItem> AcceptClip(const std::string& file) {
-    const QFileInfo info(QString::fromStdString(file));
-    if (!info.isFile() || !info.isReadable()) {
-        std::fprintf(stderr, "kestrine-cli: cannot read %s\n", file.c_str());
-        return nullptr;
-    }
+// Accepts a file the way Add clip does (AcceptClip). A rejected file is reported with its
+// reason and counted; the others still convert.
+std::unique_ptr<CProjectItem> TakeClip(const std::string& file) {
     auto clip = std::make_unique<CProjectItem>();
-    clip->SetPath(info.absoluteFilePath().toStdString());
-    clip->SetName(info.fileName().toStdString());
-    clip->SetFileSize(info.size());
-    HRESULT hr = E_FAIL;
-    std::string why;
-    {
-        CClipProbe probe;
-        hr = probe.Probe(*clip);
-        why = probe.RenderErrorText();
-    }
-    if (FAILED(hr) || clip->GetDuration() == 0) {
-        if (why.empty()) why = FAILED(hr) ? ErrorText(hr) : "the file has no duration";
-        std::fprintf(stderr, "kestrine-cli: rejected %s: %s\n", file.c_str(), why.c_str());
-        return nullptr;
-    }
-    return clip;
+    const ClipResult accepted =
+        AcceptClip(QFileInfo(QString::fromStdString(file)).absoluteFilePath().toStdString(), *clip);
+    if (accepted.Succeeded()) return clip;
+    std::fprintf(stderr, "kestrine-cli: rejected %s: %s\n", file.c_str(),
+                 accepted.Reason().c_str());
+    return nullptr;
 }
 
 }  // namespace
@@ -71,8 +57,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    if (FAILED(InitMediaFramework())) {
-        std::fprintf(stderr, "kestrine-cli: the media framework cannot start: %s\n", MediaErrorText().c_str());
+    if (std::string why; FAILED(InitMediaFramework(&why))) {
+        std::fprintf(stderr, "kestrine-cli: the media framework cannot start: %s\n", why.c_str());
         return kExitFailed;
     }
     if (options.listEncoders) {
@@ -82,7 +68,8 @@ int main(int argc, char** argv) {
     if (options.listAudioFormats) {
         std::string text;
         if (!ListAudioFormatsText(options.format.value_or(Avi), *options.listAudioFormats, text))
-            return UsageError("no audio encoder named \"" + *options.listAudioFormats + "\" (see --list-encoders)");
+            return UsageError("no audio encoder named \"" + *options.listAudioFormats +
+                              "\" (see --list-encoders)");
         std::fputs(text.c_str(), stdout);
         return 0;
     }
@@ -95,7 +82,7 @@ int main(int argc, char** argv) {
     int rejected = 0;
     for (const std::string& file : options.files) {
         if (CCliView::InterruptRequested()) return CliExitCode({}, 0, true);
-        if (auto clip = AcceptClip(file))
+        if (auto clip = TakeClip(file))
             clips.push_back(std::move(clip));
         else
             ++rejected;
@@ -107,23 +94,12 @@ int main(int argc, char** argv) {
     }
 
     // The output folder: as given, else the first clip's folder; a missing folder is created
-    // (one level), as the window does when the user agrees.
-    std::string folder = options.outputFolder.value_or(
+    // (one level), as the window does when the user agrees. A folder that takes no files fails
+    // the batch before the first clip rather than every clip after a full conversion each.
+    const std::string folder = options.outputFolder.value_or(
         QFileInfo(QString::fromStdString(clips.front()->GetPath())).absolutePath().toStdString());
-    if (!QFileInfo(QString::fromStdString(folder)).isDir()) {
-        if (QFileInfo::exists(QString::fromStdString(folder))) {
-            std::fprintf(stderr, "kestrine-cli: %s is not a folder\n", folder.c_str());
-            return kExitFailed;
-        }
-        if (const HRESULT hr = CreateOutputFolder(folder); FAILED(hr)) {
-            std::fprintf(stderr, "kestrine-cli: cannot create %s: %s\n", folder.c_str(), ErrorText(hr).c_str());
-            return kExitFailed;
-        }
-    }
-    // A folder that takes no files (read-only, another user's) fails the batch before the first
-    // clip rather than every clip after a full conversion each.
-    if (std::string reason; FAILED(CheckOutputFolderWritable(folder, &reason))) {
-        std::fprintf(stderr, "kestrine-cli: %s\n", reason.c_str());
+    if (const ClipResult ready = PrepareOutputFolder(folder, [] { return true; }); ready.Failed()) {
+        std::fprintf(stderr, "kestrine-cli: %s\n", ready.Reason().c_str());
         return kExitFailed;
     }
 
@@ -134,7 +110,7 @@ int main(int argc, char** argv) {
         rows.push_back(clip.get());
     }
     CCliView view(names, folder, stdout, stderr, isatty(STDERR_FILENO) != 0);
-    CCliConverter converter(view);
+    CCliConverter converter;
     CBatchDriver driver(view, converter);
     view.SetDriver(&driver);
     converter.SetDriver(&driver);

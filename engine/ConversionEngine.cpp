@@ -150,7 +150,7 @@ struct AdpcmRetiming {
 CConversionEngine::CConversionEngine() {
     if (m_graph)
         g_signal_connect(m_graph.get(), "deep-element-added", G_CALLBACK(TuneElement), nullptr);
-    m_messageBase = 151;
+    m_messageBase = kMessageBase;
     GESTimeline* timeline = ges_timeline_new();
     if (!timeline) return;
     m_timeline.reset(GES_TIMELINE(gst_object_ref_sink(timeline)));
@@ -261,7 +261,7 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path,
     GCharPtr uri(gst_filename_to_uri(path.c_str(), &rawError));
     GErrorPtr error(rawError);
     if (!uri) {
-        SetMediaErrorText(error ? error->message : "Invalid file name: " + path);
+        SetFailureText(error ? error->message : "Invalid file name: " + path);
         return E_INVALIDARG;
     }
     rawError = nullptr;
@@ -269,7 +269,7 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path,
         ges_uri_clip_asset_request_sync(uri.get(), &rawError));
     error.reset(rawError);
     if (!asset) {
-        SetMediaErrorText(error ? error->message : "The file cannot be read: " + path);
+        SetFailureText(error ? error->message : "The file cannot be read: " + path);
         return VFW_E_INVALID_FILE_FORMAT;
     }
     // Stream selection by number is not offered by the editing services' clips: the first
@@ -299,7 +299,7 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path,
                             timeline::ToNanoseconds(mediaStart), timeline::ToNanoseconds(placed),
                             kind == MediaKind::Video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO);
     if (!clip) {
-        SetMediaErrorText("The file cannot be placed on the timeline: " + path);
+        SetFailureText("The file cannot be placed on the timeline: " + path);
         return E_FAIL;
     }
     if (placed < length) {
@@ -353,13 +353,13 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
     if (!m_graph) return E_UNEXPECTED;
     if (m_renderEngine) return S_OK;
     if (m_groupOrder.empty()) {
-        SetMediaErrorText("The timeline has no groups: nothing to convert");
+        SetFailureText("The timeline has no groups: nothing to convert");
         return E_FAIL;
     }
     if (!ges_timeline_commit_sync(m_timeline.get())) {
         // A commit that changed nothing returns FALSE too; only a missing layout is an error.
         if (ges_timeline_get_duration(m_timeline.get()) == 0) {
-            SetMediaErrorText("The timeline is empty: no source could be placed");
+            SetFailureText("The timeline is empty: no source could be placed");
         }
     }
     auto frontEnd = std::make_unique<FrontEnd>();
@@ -375,7 +375,7 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
         // Documented as transfer none, but this version hands back a reference of its own.
         GstPadPtr pad(ges_timeline_get_pad_for_track(m_timeline.get(), track));
         if (!pad) {
-            SetMediaErrorText("The editing services gave no output for a group");
+            SetFailureText("The editing services gave no output for a group");
             return E_FAIL;
         }
         FrontEnd::Group group{kind, {}, {}, {}, {}};
@@ -400,7 +400,7 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
             GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("capsfilter", nullptr))));
         if (!group.converter || !group.capsFilter ||
             (kind == MediaKind::Audio && !group.resampler)) {
-            SetMediaErrorText("A converter element is missing from the media framework");
+            SetFailureText("A converter element is missing from the media framework");
             return E_FAIL;
         }
         g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
@@ -411,7 +411,7 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
         if (GST_PAD_LINK_FAILED(gst_pad_link(pad.get(), convertIn.get())) ||
             (group.resampler && !gst_element_link(group.resampler.get(), group.converter.get())) ||
             !gst_element_link(group.converter.get(), group.capsFilter.get())) {
-            SetMediaErrorText("The editing services' output cannot be connected");
+            SetFailureText("The editing services' output cannot be connected");
             return E_FAIL;
         }
         group.outputPin.reset(gst_element_get_static_pad(group.capsFilter.get(), "src"));

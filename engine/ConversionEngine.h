@@ -3,7 +3,6 @@
 #include <gst/gst.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,8 +37,8 @@ enum class MediaKind { Video, Audio };
 // pipeline streams on GStreamer's threads, which only touch the written-time counters.
 class CConversionEngine : public CMediaGraph {
 public:
-    // Shows a failure to the user (the main window's error box).
-    using ErrorCallback = std::function<void(HRESULT)>;
+    // The message base of the engine's notifications (the clip probe's is 101).
+    static constexpr int kMessageBase = 151;
 
     // Limit of a run: a run in which for kStallLimitMs nothing is written and no encoder takes
     // in a frame or samples fails. A run that keeps moving is never cut short, however slow its
@@ -138,7 +137,6 @@ public:
     // the frames itself, so there is nothing for the pipeline to act on.
     HRESULT ForwardOwnerMessage(int message, std::intptr_t wParam, std::intptr_t lParam);
 
-    void SetErrorHandler(ErrorCallback handler) { m_showError = std::move(handler); }
     // The source's tags, which WAV and MP3 outputs carry (none: the outputs carry none).
     void SetSourceTags(ClipTagsRef tags) { m_sourceTags = std::move(tags); }
 
@@ -174,7 +172,6 @@ private:
     using TimelinePtr = std::unique_ptr<GESTimeline, GstObjectUnref>;
 
     GESLayer* NewTrack(HRESULT* hr);
-    void ShowError(HRESULT hr);
     // Adds an element to the pipeline; false (with the error text set) when it is none. The
     // pipeline sinks a floating element and otherwise takes a reference of its own: the
     // caller's reference stays the caller's.
@@ -242,6 +239,5 @@ private:
     bool m_stopRequested = false;
     bool m_writtenToEnd = false;        // the write cycle saw the whole clip written
     std::int64_t m_finishDeadline = 0;  // ms into the write cycle; 0 while no stop waits
-    ErrorCallback m_showError;
     ClipTagsRef m_sourceTags;
 };

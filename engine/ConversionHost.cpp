@@ -5,19 +5,12 @@
 #include <cstdlib>
 #include <memory>
 
-HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectItem& clip,
-                                     ConversionSettings& settings) {
+ClipResult CConversionHost::ConvertClip(const std::string& destination, CProjectItem& clip,
+                                        ConversionSettings& settings) {
     const OutputFormat format = settings.outputFormat;
     m_engine.reset();
     m_engine = std::make_unique<CConversionEngine>();
     m_engine->SetNotifyTarget(m_view.NotifyTarget());
-    // Every failure reaches the user with its reason: what the engine did not show itself while
-    // running is shown when the run has ended.
-    auto errorShown = std::make_shared<bool>(false);
-    m_engine->SetErrorHandler([this, errorShown](HRESULT hr) {
-        *errorShown = true;
-        m_view.ShowError(hr);
-    });
     if (IPreviewPane* pane = m_view.PreviewPane()) m_engine->SetVideoWindow(pane);
     m_engine->SetSourceTags(clip.GetTags());
 
@@ -32,24 +25,19 @@ HRESULT CConversionHost::ConvertClip(const std::string& destination, CProjectIte
             m_engine->AddSource(MediaKind::Audio, clip.GetPath(), clip.GetMediaStart(),
                                 clip.ConvertStop(), 0);
     } else if (format == WavMp3) {
-        m_view.AddLogLine(kNoAudioLine + clip.GetName());
-        // The same reason for the terminal and anything else that reports the failure.
-        SetMediaErrorText("No audio was found in this file");
-        return E_FAIL;
+        return {E_FAIL, kNoAudio + clip.GetName()};
     }
 
     ApplyAudioSettings(settings);
     ApplyVideoSettings(settings);
 
     HRESULT hr = m_engine->BuildRenderEngine(0);
-    if (FAILED(hr)) {
-        m_view.ShowError(hr);
-        return hr;
-    }
-    hr = m_engine->RunConversion(format, 1, destination, settings.videoEncoder,
-                                 settings.audioEncoder, settings.mpegEncoder, settings.audioFormat);
-    if (FAILED(hr) && hr != E_ABORT && !*errorShown) m_view.ShowError(hr);
-    return hr;
+    if (SUCCEEDED(hr))
+        hr = m_engine->RunConversion(format, 1, destination, settings.videoEncoder,
+                                     settings.audioEncoder, settings.mpegEncoder,
+                                     settings.audioFormat);
+    if (FAILED(hr) && hr != E_ABORT) return {hr, m_engine->FailureText()};
+    return {hr, {}};
 }
 
 void CConversionHost::ApplyAudioSettings(ConversionSettings& settings) {

@@ -9,15 +9,12 @@
 #include "ProjectItem.h"
 #include "Result.h"
 
-// What the per-clip conversion shows and asks of the window that runs it (the main window or
-// the command line). User-interface thread.
+// What the per-clip conversion needs of the window that runs it (the main window or the command
+// line). It shows nothing itself: its result goes back to the batch driver. User-interface
+// thread.
 class IConversionView {
 public:
     virtual ~IConversionView() = default;
-    // One line of the activity log (UTF-8).
-    virtual void AddLogLine(const std::string& line) = 0;
-    // The error box for a failed code (its text: ErrorText(hr)).
-    virtual void ShowError(HRESULT hr) = 0;
     // The preview pane, or none (no preview is shown then).
     virtual IPreviewPane* PreviewPane() = 0;
     // Where the engine's notifications go when the pane names no parent window.
@@ -30,15 +27,16 @@ public:
 // until the next clip or until the host is destroyed). User-interface thread only.
 class CConversionHost {
 public:
-    // Log line for a clip without audio converted to WAV/MP3 (followed by the clip's name).
-    static constexpr const char* kNoAudioLine = " \xE2\x80\xA2 Error: No audio was found in this file: ";
+    // The reason for a clip without audio converted to WAV/MP3 (followed by the clip's name).
+    static constexpr const char* kNoAudio = "No audio was found in this file: ";
 
     explicit CConversionHost(IConversionView& view) : m_view(view) {}
 
     // Converts the clip into destination: S_OK written to the end, E_ABORT stopped, otherwise a
-    // failure. Rewrites settings.audio (see ApplyAudioSettings). Uses the settings' encoders,
-    // which stay owned by their creator.
-    HRESULT ConvertClip(const std::string& destination, CProjectItem& clip, ConversionSettings& settings);
+    // failure with its reason (the engine's, else empty). Rewrites settings.audio (see
+    // ApplyAudioSettings). Uses the settings' encoders, which stay owned by their creator.
+    ClipResult ConvertClip(const std::string& destination, CProjectItem& clip,
+                           ConversionSettings& settings);
 
     // PCM format of the audio group from the settings: 48 kHz 16-bit stereo for MPEG output or
     // when no encoder format was chosen, else the format's rate, channels and sample size (at

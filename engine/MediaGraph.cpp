@@ -211,7 +211,8 @@ struct CMediaGraph::HeldErrors {
     bool Standing(GstElement* pipeline, int graceMs, std::string* errorText, HRESULT* result) {
         std::lock_guard<std::mutex> guard(lock);
         if (!heldAtUs || g_get_monotonic_time() - heldAtUs < gint64(graceMs) * 1000) return false;
-        std::unique_ptr<GObject, GObjectUnref> element(static_cast<GObject*>(g_weak_ref_get(&source)));
+        std::unique_ptr<GObject, GObjectUnref> element(
+            static_cast<GObject*>(g_weak_ref_get(&source)));
         if (!element || !GST_IS_OBJECT(element.get()) ||
             !gst_object_has_as_ancestor(GST_OBJECT(element.get()), GST_OBJECT(pipeline)))
             return false;
@@ -339,7 +340,6 @@ HRESULT CMediaGraph::WaitForStateChange(GstElement* pipeline, GstBus* bus, int t
             GErrorPtr error(raw);
             const std::string text = ReasonForError(message.get(), GST_CLOCK_TIME_NONE);
             if (errorText) *errorText = text;
-            SetMediaErrorText(text);
             return ResultForError(error.get());
         }
         if (GST_MESSAGE_SRC(message.get()) == GST_OBJECT(pipeline)) return S_OK;
@@ -372,8 +372,8 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
     // An empty file has nothing to find a type in; the decoder would fail on it in one of
     // several ways, some of them only at the time limit.
     std::error_code sizeError;
-    if (std::filesystem::is_regular_file(path, sizeError) && std::filesystem::file_size(path, sizeError) == 0 &&
-        !sizeError) {
+    if (std::filesystem::is_regular_file(path, sizeError) &&
+        std::filesystem::file_size(path, sizeError) == 0 && !sizeError) {
         *errorText = "The file is empty.";
         return VFW_E_INVALID_FILE_FORMAT;
     }
@@ -387,10 +387,13 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
     if (!m_heldErrors) {
         m_heldErrors = std::make_shared<HeldErrors>();
         // The signal's data is a shared handle of its own, released with the connection.
-        g_signal_connect_data(m_graph.get(), "deep-element-added", G_CALLBACK(HeldErrors::OnElementAdded),
-                              new std::shared_ptr<HeldErrors>(m_heldErrors),
-                              [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<HeldErrors>*>(data); },
-                              GConnectFlags(0));
+        g_signal_connect_data(
+            m_graph.get(), "deep-element-added", G_CALLBACK(HeldErrors::OnElementAdded),
+            new std::shared_ptr<HeldErrors>(m_heldErrors),
+            [](gpointer data, GClosure*) {
+                delete static_cast<std::shared_ptr<HeldErrors>*>(data);
+            },
+            GConnectFlags(0));
     }
     gst_bin_add(GST_BIN(m_graph.get()), decoder);
 
@@ -409,10 +412,10 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
         for (;;) {
             const gint64 leftMs = (deadline - g_get_monotonic_time()) / 1000;
             hr = WaitForStateChange(m_graph.get(), m_events.get(),
-                                    int(std::clamp<gint64>(leftMs, 0, kHeldErrorGraceMs)), errorText);
+                                    int(std::clamp<gint64>(leftMs, 0, kHeldErrorGraceMs)),
+                                    errorText);
             if (hr != E_ABORT) break;
             if (m_heldErrors->Standing(m_graph.get(), kHeldErrorGraceMs, errorText, &hr)) {
-                SetMediaErrorText(*errorText);
                 break;
             }
             if (leftMs <= 0) break;
@@ -434,13 +437,14 @@ HRESULT CMediaGraph::RenderFile(const std::string& path, std::string* errorText)
 
 HRESULT CMediaGraph::OpenClip(CProjectItem& clip) {
     m_renderError.clear();
+    m_failureText.clear();
     if (clip.GetPath().empty()) return E_FAIL;
 
     std::string errorText;
     HRESULT hr = RenderFile(clip.GetPath(), &errorText);
     if (FAILED(hr)) {
         m_renderError = errorText + " File: " + clip.GetName();
-        SetMediaErrorText(m_renderError);
+        m_failureText = m_renderError;
         return hr;
     }
 
@@ -461,7 +465,7 @@ HRESULT CMediaGraph::OpenClip(CProjectItem& clip) {
     if (length <= 0) {
         // A file without a duration cannot be converted; say so rather than drop it silently.
         m_renderError = "The duration of the file could not be determined. File: " + clip.GetName();
-        SetMediaErrorText(m_renderError);
+        m_failureText = m_renderError;
         return E_FAIL;
     }
     if (clip.GetDuration() == 0) clip.SetDuration(length);

@@ -51,7 +51,7 @@ public:
     // to PAUSED within kOpenTimeoutMs) and stores video size, audio presence and duration in
     // the clip. The duration is checked against the file's packets (ClipLength); their length
     // becomes the clip's content length, where the conversion ends. A failure to open leaves its
-    // text in RenderErrorText() and MediaErrorText(): the framework's message, " File: " and the
+    // text in RenderErrorText() and FailureText(): the framework's message, " File: " and the
     // clip's name. E_FAIL for an empty path.
     HRESULT OpenClip(CProjectItem& clip);
 
@@ -66,6 +66,9 @@ public:
 
     // The "Rendering Error" text of the last failed OpenClip; empty after success.
     const std::string& RenderErrorText() const { return m_renderError; }
+    // Why the last failed operation failed: the framework's message or the program's sentence.
+    // Set by the operation that fails; cleared when an open or a run starts.
+    const std::string& FailureText() const { return m_failureText; }
 
     std::int32_t MessageBase() const { return m_messageBase; }
     bool IsLoaded() const { return m_loaded != 0; }
@@ -99,7 +102,7 @@ public:
     static void ReleasePipeline(GstElementPtr& pipeline, int timeoutMs = 5000);
 
     // Waits for the pipeline's pending asynchronous state change to end: S_OK when it reached
-    // its target, the error posted on bus (its text recorded with SetMediaErrorText) or E_ABORT
+    // its target, the error posted on bus (its text in errorText) or E_ABORT
     // when timeoutMs passed. Messages other than ASYNC_DONE and ERROR are dropped.
     static HRESULT WaitForStateChange(GstElement* pipeline, GstBus* bus, int timeoutMs,
                                       std::string* errorText);
@@ -114,6 +117,8 @@ public:
     static std::string ReasonForError(GstMessage* message, GstClockTime reached);
 
 protected:
+    void SetFailureText(std::string text) { m_failureText = std::move(text); }
+
     // Sends notification k to the target, when there is one.
     void Notify(int k, std::intptr_t wParam = 0, std::intptr_t lParam = 0);
 
@@ -140,6 +145,7 @@ protected:
     // Whether graph-event notifications (k = 0) are wanted; read by whatever delivers them.
     std::atomic<bool> m_eventNotify{false};
     std::string m_renderError;
+    std::string m_failureText;             // see FailureText()
     int m_openTimeoutMs = kOpenTimeoutMs;  // longest wait of OpenClip for the file to open
 
 private:

@@ -14,11 +14,10 @@
 
 namespace {
 
-// A new element of the factory, or none (with the error text set) when it is not installed.
-GstElement* MakeElement(const char* factory, const char* name = nullptr) {
+// A new element of the factory, or none (with failure set) when it is not installed.
+GstElement* MakeElement(std::string& failure, const char* factory, const char* name = nullptr) {
     GstElement* element = gst_element_factory_make(factory, name);
-    if (!element)
-        SetMediaErrorText(std::string("The media framework has no element \"") + factory + "\"");
+    if (!element) failure = std::string("The media framework has no element \"") + factory + "\"";
     return element;
 }
 
@@ -67,8 +66,7 @@ bool ProducesMp3(GstElement* encoder) {
 bool CConversionEngine::AddToGraph(GstElement* element) {
     if (!element) return false;
     if (!gst_bin_add(GST_BIN(m_graph.get()), element)) {
-        SetMediaErrorText("The element " + ElementName(element) +
-                          " cannot be added to the pipeline");
+        SetFailureText("The element " + ElementName(element) + " cannot be added to the pipeline");
         return false;
     }
     return true;
@@ -103,11 +101,13 @@ HRESULT CConversionEngine::Connect(GstPad* src, GstPad* sink, MediaKind kind, Gs
     // queue: the consumer runs on its own streaming thread, so decoding and encoding overlap.
     // A consumer with a fixed frame (the disc targets) gets it by scaling and by repeating or
     // dropping frames; each converter passes data through untouched when nothing differs.
-    GstElement* queue = MakeElement("queue");
-    GstElement* convert = MakeElement(kind == MediaKind::Video ? "videoconvert" : "audioconvert");
-    GstElement* resample = MakeElement(kind == MediaKind::Video ? "videoscale" : "audioresample");
-    GstElement* rate = kind == MediaKind::Video ? MakeElement("videorate") : nullptr;
-    GstElement* caps = filter ? MakeElement("capsfilter") : nullptr;
+    GstElement* queue = MakeElement(m_failureText, "queue");
+    GstElement* convert =
+        MakeElement(m_failureText, kind == MediaKind::Video ? "videoconvert" : "audioconvert");
+    GstElement* resample =
+        MakeElement(m_failureText, kind == MediaKind::Video ? "videoscale" : "audioresample");
+    GstElement* rate = kind == MediaKind::Video ? MakeElement(m_failureText, "videorate") : nullptr;
+    GstElement* caps = filter ? MakeElement(m_failureText, "capsfilter") : nullptr;
     if (!queue || !convert || !resample || (kind == MediaKind::Video && !rate) ||
         (filter && !caps)) {
         for (GstElement* e : {queue, convert, resample, rate, caps})
@@ -129,10 +129,10 @@ HRESULT CConversionEngine::Connect(GstPad* src, GstPad* sink, MediaKind kind, Gs
     if (GST_PAD_LINK_FAILED(first) || GST_PAD_LINK_FAILED(last)) {
         GstPad* failed = GST_PAD_LINK_FAILED(first) ? src : sink;
         GstElement* owner = GST_ELEMENT(GST_OBJECT_PARENT(failed));
-        SetMediaErrorText("The pin \"" + std::string(GST_PAD_NAME(failed)) + "\" of " +
-                          (owner ? ElementName(owner) : std::string("an element")) +
-                          " cannot be connected: " +
-                          gst_pad_link_get_name(GST_PAD_LINK_FAILED(first) ? first : last));
+        SetFailureText("The pin \"" + std::string(GST_PAD_NAME(failed)) + "\" of " +
+                       (owner ? ElementName(owner) : std::string("an element")) +
+                       " cannot be connected: " +
+                       gst_pad_link_get_name(GST_PAD_LINK_FAILED(first) ? first : last));
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     return S_OK;
@@ -142,8 +142,8 @@ HRESULT CConversionEngine::AddBorrowed(GstElement* element, const char* name) {
     if (!element) return E_POINTER;
     if (GstObject* parent = gst_object_get_parent(GST_OBJECT(element))) {
         gst_object_unref(parent);
-        SetMediaErrorText("The element " + ElementName(element) +
-                          " is still part of another conversion");
+        SetFailureText("The element " + ElementName(element) +
+                       " is still part of another conversion");
         return E_UNEXPECTED;
     }
     gst_object_set_name(GST_OBJECT(element), name);
@@ -176,12 +176,11 @@ HRESULT CConversionEngine::ConnectAudioEncoder(GstPad* audioPin, GstElement* aud
     GstPadPtr encoderIn(gst_element_get_static_pad(audioEncoder, "sink"));
     hr = Connect(audioPin, encoderIn.get(), MediaKind::Audio);
     if (FAILED(hr)) return hr;
-    GstElement* format = MakeElement("capsfilter", "Audio Format");
+    GstElement* format = MakeElement(m_failureText, "capsfilter", "Audio Format");
     if (!format || !AddToGraph(format)) return E_FAIL;
     m_audioFormatFilter.reset(GST_ELEMENT(gst_object_ref(format)));
     if (!gst_element_link(audioEncoder, format) || !gst_element_link(format, consumer)) {
-        SetMediaErrorText(consumerName + " does not take the output of " +
-                          ElementName(audioEncoder));
+        SetFailureText(consumerName + " does not take the output of " + ElementName(audioEncoder));
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     return S_OK;
@@ -198,7 +197,7 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
     // Without a video group there is nothing to preview; an idle renderer would also keep the
     // pipeline from pausing, since a sink without data never prerolls.
     if (preview && m_videoGroup) {
-        tee = MakeElement("tee", "Smart Tee Filter");
+        tee = MakeElement(m_failureText, "tee", "Smart Tee Filter");
         if (tee && AddToGraph(tee)) {
             teeInput.reset(gst_element_get_static_pad(tee, "sink"));
             teeCapture.reset(gst_element_request_pad_simple(tee, "src_%u"));
@@ -206,9 +205,9 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
         }
         // The renderer: a leaky one-frame queue and an appsink that keeps only the newest frame,
         // so the preview never holds back the capture branch.
-        GstElement* queue = MakeElement("queue");
-        GstElement* convert = MakeElement("videoconvert");
-        GstElement* sink = MakeElement("appsink", "Video Renderer");
+        GstElement* queue = MakeElement(m_failureText, "queue");
+        GstElement* convert = MakeElement(m_failureText, "videoconvert");
+        GstElement* sink = MakeElement(m_failureText, "appsink", "Video Renderer");
         if (queue && convert && sink) {
             g_object_set(queue, "leaky", 2, "max-size-buffers", 1u, "max-size-bytes", 0u,
                          "max-size-time", guint64(0), nullptr);
@@ -320,7 +319,7 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
 // frames never gets its end and the run stops for good. So each input gets a queue bounded only
 // by a generous size, not by time, which holds whatever another encoder's latency asks for.
 GstElement* CConversionEngine::MuxInput(GstElement* mux, const char* padTemplate) {
-    GstElement* queue = MakeElement("queue");
+    GstElement* queue = MakeElement(m_failureText, "queue");
     if (!queue) return nullptr;
     g_object_set(queue, "max-size-buffers", 0u, "max-size-time", guint64(0), "max-size-bytes",
                  kMuxQueueBytes, nullptr);
@@ -328,7 +327,7 @@ GstElement* CConversionEngine::MuxInput(GstElement* mux, const char* padTemplate
     GstPadPtr muxIn(gst_element_request_pad_simple(mux, padTemplate));
     GstPadPtr queueOut(gst_element_get_static_pad(queue, "src"));
     if (!muxIn || GST_PAD_LINK_FAILED(gst_pad_link(queueOut.get(), muxIn.get()))) {
-        SetMediaErrorText("The AVI multiplexer takes no further stream");
+        SetFailureText("The AVI multiplexer takes no further stream");
         return nullptr;
     }
     return queue;
@@ -338,14 +337,14 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
                                     GstElement* videoEncoder, GstElement* audioEncoder,
                                     GstPad* videoPin, GstPad* audioPin) {
     if (!multiplexer) return E_POINTER;
-    GstElement* mux = MakeElement("avimux", "AVI Mux");
+    GstElement* mux = MakeElement(m_failureText, "avimux", "AVI Mux");
     // The file is opened here, without following a link, and written through its descriptor.
-    GstElement* writer = MakeElement("fdsink", "File Writer");
+    GstElement* writer = MakeElement(m_failureText, "fdsink", "File Writer");
     HRESULT hr = S_OK;
     CloseOutputFile();
     m_outputFd = CTempOutput::OpenOwnFile(destination, O_RDWR | O_TRUNC);
     if (m_outputFd < 0) {
-        SetMediaErrorText("The output file cannot be opened: " + std::string(g_strerror(errno)));
+        SetFailureText("The output file cannot be opened: " + std::string(g_strerror(errno)));
         for (GstElement* e : {mux, writer})
             if (e) gst_object_unref(gst_object_ref_sink(e));
         return E_FAIL;
@@ -375,8 +374,8 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
             if (!input) return E_FAIL;
             m_encoderTimes = std::make_unique<CEncoderTimes>(videoEncoder);
             if (!gst_element_link(videoEncoder, input)) {
-                SetMediaErrorText("The AVI multiplexer does not take the output of " +
-                                  ElementName(videoEncoder));
+                SetFailureText("The AVI multiplexer does not take the output of " +
+                               ElementName(videoEncoder));
                 return VFW_E_TYPE_NOT_ACCEPTED;
             }
         } else {
@@ -399,7 +398,7 @@ HRESULT CConversionEngine::WriteAvi(const std::string& destination, GstElementPt
             // stream whose frames do not come to exactly that rate.
             GstElement* consumer = input;
             if (ProducesMpegAudio(audioEncoder)) {
-                GstElement* parser = MakeElement("mpegaudioparse");
+                GstElement* parser = MakeElement(m_failureText, "mpegaudioparse");
                 if (!parser || !AddToGraph(parser) || !gst_element_link(parser, input))
                     return E_FAIL;
                 consumer = parser;
@@ -432,7 +431,7 @@ HRESULT CConversionEngine::WriteMpeg(const std::string& destination, GstElement*
         bool requested = false;
         GstPadPtr input(FindPin(mpegEncoder, name, &requested));
         if (!input) {
-            SetMediaErrorText(ElementName(mpegEncoder) + " has no pin \"" + name + "\"");
+            SetFailureText(ElementName(mpegEncoder) + " has no pin \"" + name + "\"");
             return VFW_E_NOT_CONNECTED;
         }
         if (requested)
@@ -578,7 +577,7 @@ HRESULT CConversionEngine::SetEncoderFormat(GstElement* encoder, const WaveForma
     }
     for (const auto& [name, value] : format->encoderProperties) {
         if (!g_object_class_find_property(G_OBJECT_GET_CLASS(encoder), name.c_str())) {
-            SetMediaErrorText(ElementName(encoder) + " has no setting \"" + name + "\"");
+            SetFailureText(ElementName(encoder) + " has no setting \"" + name + "\"");
             return VFW_E_TYPE_NOT_ACCEPTED;
         }
         gst_util_set_object_arg(G_OBJECT(encoder), name.c_str(), value.c_str());
@@ -586,11 +585,11 @@ HRESULT CConversionEngine::SetEncoderFormat(GstElement* encoder, const WaveForma
     if (!format->encoderCaps.empty()) {
         GstCapsPtr caps(gst_caps_from_string(format->encoderCaps.c_str()));
         if (!caps) {
-            SetMediaErrorText("Invalid encoder format: " + format->encoderCaps);
+            SetFailureText("Invalid encoder format: " + format->encoderCaps);
             return E_INVALIDARG;
         }
         if (!gst_caps_can_intersect(caps.get(), templateCaps.get())) {
-            SetMediaErrorText(ElementName(encoder) + " cannot produce " + format->encoderCaps);
+            SetFailureText(ElementName(encoder) + " cannot produce " + format->encoderCaps);
             return VFW_E_TYPE_NOT_ACCEPTED;
         }
         g_object_set(m_audioFormatFilter.get(), "caps", caps.get(), nullptr);

@@ -28,11 +28,11 @@ std::int64_t ElapsedMs(Clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
 }
 
-// Records the text of the first error message waiting on the bus, if any.
-void TakeBusError(GstBus* bus) {
+// Takes the text of the first error message waiting on the bus into failure, if any.
+void TakeBusError(GstBus* bus, std::string& failure) {
     if (!bus) return;
     GstMessagePtr message(gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR));
-    if (message) SetMediaErrorText(CMediaGraph::ReasonForError(message.get(), GST_CLOCK_TIME_NONE));
+    if (message) failure = CMediaGraph::ReasonForError(message.get(), GST_CLOCK_TIME_NONE);
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
                                          const ElementRef& audioEncoder,
                                          const ElementRef& mpegEncoder,
                                          const std::optional<WaveFormat>& audioFormat) {
-    ClearMediaErrorText();
+    m_failureText.clear();
     if (!m_graph || !m_events) return E_UNEXPECTED;
     if (m_loaded || m_output.Active()) return E_UNEXPECTED;  // one run per engine
     if (destination.empty()) return E_INVALIDARG;
@@ -51,8 +51,8 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     // completed run moves it onto the destination.
     std::string createError;
     if (!m_output.Create(destination, &createError)) {
-        SetMediaErrorText("The output file cannot be created beside " + destination + ": " +
-                          createError);
+        SetFailureText("The output file cannot be created beside " + destination + ": " +
+                       createError);
         return E_FAIL;
     }
     const std::string temporaryPath = m_output.TempPath();
@@ -72,7 +72,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     if (format == WavMp3) {
         GstElement* writer = gst_element_factory_make("kestrinwavwriter", "WAV Writer Filter");
         if (!writer) {
-            SetMediaErrorText("The WAV writer element (kestrinwavwriter) is not installed");
+            SetFailureText("The WAV writer element (kestrinwavwriter) is not installed");
             return abandon(CLASS_E_CLASSNOTAVAILABLE);
         }
         wavWriter.reset(GST_ELEMENT(gst_object_ref_sink(writer)));
@@ -112,7 +112,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
                 sink.reset(GST_ELEMENT(gst_object_ref(mpegEncoder.get())));
                 sinkReportsPosition = true;
             } else {
-                SetMediaErrorText("No MPEG writer was chosen");
+                SetFailureText("No MPEG writer was chosen");
                 hr = E_INVALIDARG;
             }
             break;
@@ -130,10 +130,7 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     }
     videoPin.reset();
     audioPin.reset();
-    if (FAILED(hr)) {
-        ShowError(hr);
-        return abandon(hr);
-    }
+    if (FAILED(hr)) return abandon(hr);
 
     // Run phase: no clock, so the pipeline runs as fast as its elements allow.
     m_loaded = 1;
@@ -156,13 +153,11 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
         const std::string said = chatter->LastLine();
         chatter.reset();
         if (FAILED(result) && result != E_ABORT && !said.empty())
-            SetMediaErrorText(MediaErrorText().empty() ? said
-                                                       : MediaErrorText() + " (" + said + ")");
+            SetFailureText(m_failureText.empty() ? said : m_failureText + " (" + said + ")");
     };
     hr = m_stopRequested ? E_ABORT : StartPipeline(format);
     if (FAILED(hr)) giveReason(hr);
     if (FAILED(hr)) {
-        if (hr != E_ABORT) ShowError(hr);
         if (m_videoWindowActive) CloseVideoWindow();
         abandon(hr);
         if (hr == E_ABORT) Notify(kRunFinished, 0, 0);
@@ -181,21 +176,20 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     if (preview && m_videoWindowActive) CloseVideoWindow();
 
     if (!CloseOutputFile() && hr == S_OK) {
-        SetMediaErrorText("The output file could not be written to the end: " +
-                          std::string(g_strerror(errno)));
+        SetFailureText("The output file could not be written to the end: " +
+                       std::string(g_strerror(errno)));
         hr = E_FAIL;
     }
     // Only a file whose streams can be read back is a conversion; one that cannot is not put
     // in place of whatever the destination holds.
     std::string unreadable;
     if (hr == S_OK && !StreamsDecode(m_output.TempPath(), kReadBackLimitMs, &unreadable)) {
-        SetMediaErrorText("The output cannot be read back: " + unreadable);
+        SetFailureText("The output cannot be read back: " + unreadable);
         hr = E_FAIL;
     }
     std::string commitError;
     if (hr == S_OK && !m_output.Commit(&commitError)) {
-        SetMediaErrorText("The finished file cannot be moved to " + destination + ": " +
-                          commitError);
+        SetFailureText("The finished file cannot be moved to " + destination + ": " + commitError);
         hr = E_FAIL;
     }
     if (hr != S_OK) m_output.Discard();
@@ -240,8 +234,8 @@ HRESULT CConversionEngine::StartPipeline(OutputFormat format) {
             ret = gst_element_get_state(pipeline, &state, nullptr,
                                         GstClockTime(kStartLimitMs) * GST_MSECOND);
             if (ret == GST_STATE_CHANGE_ASYNC) {
-                SetMediaErrorText("The media pipeline did not get ready within " +
-                                  std::to_string(kStartLimitMs / 1000) + " seconds");
+                SetFailureText("The media pipeline did not get ready within " +
+                               std::to_string(kStartLimitMs / 1000) + " seconds");
                 return E_FAIL;
             }
             if (ret != GST_STATE_CHANGE_FAILURE && state != GST_STATE_PAUSED)
@@ -252,8 +246,8 @@ HRESULT CConversionEngine::StartPipeline(OutputFormat format) {
             ret = gst_element_set_state(pipeline, GST_STATE_PLAYING);
     }
     if (ret == GST_STATE_CHANGE_FAILURE) {
-        TakeBusError(m_events.get());
-        if (MediaErrorText().empty()) SetMediaErrorText("The media pipeline could not be started");
+        TakeBusError(m_events.get(), m_failureText);
+        if (m_failureText.empty()) SetFailureText("The media pipeline could not be started");
         return E_FAIL;
     }
     return S_OK;
@@ -300,7 +294,7 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         ReferenceTime duration = 0;
         GetTimelineDuration(&duration);
         if (duration <= 0) {
-            SetMediaErrorText("The timeline is empty: nothing could be placed on it");
+            SetFailureText("The timeline is empty: nothing could be placed on it");
             hr = E_FAIL;
             break;
         }
@@ -322,7 +316,7 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
             break;
         }
         if (message) {
-            SetMediaErrorText(ReasonForError(message.get(), timeline::ToNanoseconds(position)));
+            SetFailureText(ReasonForError(message.get(), timeline::ToNanoseconds(position)));
             StopNow();
             Notify(kProgress, 0, std::intptr_t(progress));
             hr = E_FAIL;
@@ -354,7 +348,7 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
         const GstClockTime durationNs = timeline::ToNanoseconds(duration);
         GstClockTime latest = m_written->Latest();
         if (latest != GST_CLOCK_TIME_NONE && latest > 4 * durationNs + 3600 * GST_SECOND) {
-            SetMediaErrorText(
+            SetFailureText(
                 "The encoder stamps its output with invalid times; choose another encoder");
             StopNow();
             hr = E_FAIL;
@@ -392,8 +386,8 @@ HRESULT CConversionEngine::WriteCycle(GstElement* sink) {
             }
         }
         if (ElapsedMs(lastActive) > kStallLimitMs) {
-            SetMediaErrorText("The conversion stalled: nothing was encoded or written for " +
-                              std::to_string(kStallLimitMs / 1000) + " seconds");
+            SetFailureText("The conversion stalled: nothing was encoded or written for " +
+                           std::to_string(kStallLimitMs / 1000) + " seconds");
             StopNow();
             hr = E_FAIL;
             break;
@@ -506,8 +500,4 @@ HRESULT CConversionEngine::ShowVideoWindow() {
 
 HRESULT CConversionEngine::ForwardOwnerMessage(int, std::intptr_t, std::intptr_t) {
     return m_videoWindowActive ? S_OK : E_FAIL;
-}
-
-void CConversionEngine::ShowError(HRESULT hr) {
-    if (m_showError) m_showError(hr);
 }

@@ -60,7 +60,7 @@ void PreferFastDecoders() {
 
 }  // namespace
 
-HRESULT InitMediaFramework() {
+HRESULT InitMediaFramework(std::string* failureText) {
     static std::once_flag once;
     static HRESULT result = E_FAIL;
     static std::string failure;
@@ -93,7 +93,7 @@ HRESULT InitMediaFramework() {
         }
         result = S_OK;
     });
-    if (FAILED(result)) SetMediaErrorText(failure);
+    if (FAILED(result) && failureText) *failureText = failure;
     return result;
 }
 

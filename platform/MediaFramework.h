@@ -7,8 +7,9 @@
 // Starts GStreamer and its editing services once per process and makes the project's own
 // plugins (the hold element and the writers) known to the registry. The plugin folder is
 // $KESTRINE_PLUGIN_DIR when set, else PluginFolderFor the running executable's folder. Safe to
-// call more than once; returns E_FAIL with MediaErrorText() set when the framework cannot start.
-HRESULT InitMediaFramework();
+// call more than once; returns E_FAIL, and the framework's reason in failure when given, when
+// the framework cannot start.
+HRESULT InitMediaFramework(std::string* failure = nullptr);
 
 // The folder searched for the project's own plugins.
 std::string PluginFolder();

@@ -8,7 +8,9 @@
 // recognisable in logs.
 using HRESULT = std::int32_t;
 
-constexpr HRESULT MakeResult(std::uint32_t value) { return static_cast<HRESULT>(value); }
+constexpr HRESULT MakeResult(std::uint32_t value) {
+    return static_cast<HRESULT>(value);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -28,19 +30,33 @@ constexpr HRESULT VFW_E_INVALID_FILE_FORMAT = MakeResult(0x8004022Fu);
 constexpr HRESULT VFW_E_INVALID_FILE_VERSION = MakeResult(0x80040244u);
 constexpr HRESULT VFW_S_CANT_CUE = MakeResult(0x00040268u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
-// The fixed text for a code, e.g. "Unspecified error (0x80004005)". Never empty.
+// The fixed text for a code, e.g. "Unspecified error (0x80004005)". A 0x8007xxxx code that is
+// not in the table carries a system error number in its low 16 bits (ResultFromErrno); its text
+// is the system's text for that number, e.g. "No such file or directory (0x80070002)". Never
+// empty.
 std::string ResultText(HRESULT hr);
 
-// The media framework's own message for the latest failure on this thread (an error posted on a
-// pipeline bus, a libav error text, ...). Code that turns such a failure into a result code
-// records the message here so that the error display can show it instead of the bare code.
-void SetMediaErrorText(const std::string& text);
-void ClearMediaErrorText();
-const std::string& MediaErrorText();
+// The outcome of one operation that the user may have to be told about (a clip's conversion, a
+// clip's acceptance, the output folder's preparation): the code and, for a failure, why. The
+// reason is the media framework's own message or the program's sentence; empty when only the
+// code is known. Passed by value; nothing else carries the reason.
+struct ClipResult {
+    HRESULT code = S_OK;
+    std::string reason;
 
-// What the user is shown for a failed code: the recorded media framework message when there is
-// one, else the code's fixed text.
-std::string ErrorText(HRESULT hr);
+    static ClipResult Ok() { return {}; }
+    bool Succeeded() const { return SUCCEEDED(code); }
+    bool Failed() const { return FAILED(code); }
+    // The reason, or the code's text when there is none.
+    std::string Reason() const;
+    // For a message box: the reason followed by the code, e.g. "No such file or directory
+    // (0x80070002)"; the code's text alone when there is no reason.
+    std::string Text() const;
+};

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "MediaGraph.h"
 #include "ProjectItem.h"
 #include "TempOutput.h"
 
@@ -31,10 +32,14 @@ namespace {
 
 const char* ExtensionFor(int kind) {
     switch (kind) {
-        case KindAvi: return "avi";
-        case KindMpeg: return "mpg";
-        case KindWav: return "wav";
-        case KindMp3: return "mp3";
+        case KindAvi:
+            return "avi";
+        case KindMpeg:
+            return "mpg";
+        case KindWav:
+            return "wav";
+        case KindMp3:
+            return "mp3";
     }
     return "avi";
 }
@@ -61,7 +66,8 @@ std::string MakeOutputName(int kind, const std::string& sourceName, const std::s
     // A name the file system refuses would fail the clip for no reason the user can see;
     // shorten the base instead and keep the suffix and the extension that name the output.
     if (base.size() + tail.size() > kMaxOutputNameBytes) {
-        const std::size_t room = tail.size() < kMaxOutputNameBytes ? kMaxOutputNameBytes - tail.size() : 0;
+        const std::size_t room =
+            tail.size() < kMaxOutputNameBytes ? kMaxOutputNameBytes - tail.size() : 0;
         base = CutUtf8(base, room);
     }
     return CutUtf8(base + tail, kMaxOutputNameBytes);
@@ -69,9 +75,12 @@ std::string MakeOutputName(int kind, const std::string& sourceName, const std::s
 
 int OutputKindFor(const ConversionSettings& settings) {
     switch (settings.outputFormat) {
-        case Avi: return KindAvi;
-        case Mpeg: return KindMpeg;
-        case WavMp3: return settings.audio.formatTag == kFormatTagMp3 ? KindMp3 : KindWav;
+        case Avi:
+            return KindAvi;
+        case Mpeg:
+            return KindMpeg;
+        case WavMp3:
+            return settings.audio.formatTag == kFormatTagMp3 ? KindMp3 : KindWav;
     }
     return KindAvi;
 }
@@ -150,9 +159,6 @@ HRESULT CBatchDriver::Convert(const std::vector<CProjectItem*>& rows, IBatchSett
         m_view.SetBusy(true);
         for (int row = 0; row < static_cast<int>(rows.size()); ++row)
             m_view.SetRowStatus(row, batchtext::kIdle);
-        m_videoEncoder = settings.videoEncoder;
-        m_audioEncoder = settings.audioEncoder;
-        m_mpegEncoder = settings.mpegEncoder;
 
         for (int row = 0; row < static_cast<int>(rows.size()) && m_continueBatch; ++row) {
             if (!ConvertRow(row, *rows[row], settings, result)) break;
@@ -175,8 +181,8 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
     m_view.SelectRow(row);
     m_view.SetRowStatus(row, batchtext::kConvert);
 
-    const std::string name = MakeOutputName(OutputKindFor(settings), clip.GetName(),
-                                            OutputSuffixFor(settings));
+    const std::string name =
+        MakeOutputName(OutputKindFor(settings), clip.GetName(), OutputSuffixFor(settings));
     m_view.AddLogLine(batchtext::kConvertingFile + clip.GetName());
     m_view.AddLogLine(batchtext::kTo + name);
     const std::string destination = JoinDestination(m_view.OutputFolder(), name);
@@ -195,53 +201,54 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
         return true;
     }
 
-    HRESULT hr = E_FAIL;
+    ClipResult outcome;
     try {
-        hr = m_converter.ConvertClip(destination, clip, settings);
+        outcome = m_converter.ConvertClip(destination, clip, settings);
     } catch (...) {
         // The clip did not convert: mark it and end the batch as failed, so that the log does
         // not call a batch that ended in an exception successful.
-        m_view.ShowConversionException();
+        m_view.ShowClipError(row, batchtext::kException);
         m_view.SetRowStatus(row, batchtext::kError);
         result = E_UNEXPECTED;
         return false;
     }
 
-    if (hr == S_OK) hr = VerifyOutput(row, clip, destination);
-    result = hr;
-    if (hr == S_OK)
+    if (outcome.code == S_OK) outcome = VerifyOutput(row, clip, destination);
+    result = outcome.code;
+    if (outcome.code == S_OK) {
         m_view.SetRowStatus(row, batchtext::kComplete);
-    else if (hr == E_ABORT)
+    } else if (outcome.code == E_ABORT) {
         m_view.SetRowStatus(row, batchtext::StoppedAt(clip.GetProgress()));
-    else
+    } else {
+        m_view.ShowClipError(row, outcome.Reason());
         m_view.SetRowStatus(row, batchtext::kError);
+    }
     return true;
 }
 
-HRESULT CBatchDriver::VerifyOutput(int row, const CProjectItem& clip,
-                                   const std::string& destination) {
+ClipResult CBatchDriver::VerifyOutput(int row, const CProjectItem& clip,
+                                      const std::string& destination) {
     // A source that ends before the end its header announces (cut short, a hole in its data)
     // still converts "successfully": the run ends at the source's real end. The file is kept,
     // but the user must not take it for a complete conversion. A source with next to nothing
     // decodable can leave a file with headers and no media: that is no conversion at all.
     const RefTime expected = clip.GetMediaStop() - clip.GetMediaStart();
-    if (!m_outputReader || expected <= 0) return S_OK;
+    if (!m_outputReader || expected <= 0) return ClipResult::Ok();
     std::string reason;
     const std::optional<RefTime> written = m_outputReader->WrittenDuration(destination, &reason);
     if (!written) {
         m_view.ShowWarning(row, batchtext::kUnreadableOutput + reason);
-        return S_OK;
+        return ClipResult::Ok();
     }
     if (*written <= 0) {
         ::unlink(destination.c_str());
-        m_view.ShowClipError(row, batchtext::kUnplayableOutput + reason);
-        return E_FAIL;
+        return {E_FAIL, batchtext::kUnplayableOutput + reason};
     }
     std::string warning = ShortOutputWarning(*written, expected);
     if (warning.empty())
         warning = PaddedOutputWarning(*written, clip.ConvertStop() - clip.GetMediaStart());
     if (!warning.empty()) m_view.ShowWarning(row, warning);
-    return S_OK;
+    return ClipResult::Ok();
 }
 
 void CBatchDriver::OnStop() {
@@ -256,11 +263,11 @@ void CBatchDriver::OnStop() {
 
 bool CBatchDriver::OnEngineNotify(int k, long long lParam) {
     switch (k) {
-        case 2:
+        case CMediaGraph::kGraphRunning:
             if (m_currentClip) m_currentClip->SetProgress(0);
             ShowProgress(0);
             return true;
-        case 7:
+        case CMediaGraph::kProgress:
             if (m_currentClip) m_currentClip->SetProgress(static_cast<int>(lParam / 100));
             ShowProgress(static_cast<int>(lParam));
             m_view.PumpMessages();

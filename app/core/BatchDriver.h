@@ -25,7 +25,8 @@ inline constexpr const char* kStopped = " \xE2\x80\xA2 Conversion stopped...";
 inline constexpr const char* kException = "Exception during conversion!";
 inline constexpr const char* kConvertedSuffix = "_converted";
 inline constexpr const char* kNoSettings = "No settings";
-inline constexpr const char* kSameFile = " \xE2\x80\xA2 Error: the output would replace the source file: ";
+inline constexpr const char* kSameFile =
+    " \xE2\x80\xA2 Error: the output would replace the source file: ";
 inline constexpr const char* kWarning = " \xE2\x80\xA2 Warning: ";
 inline constexpr const char* kErrorLine = " \xE2\x80\xA2 Error: ";
 inline constexpr const char* kUnreadableOutput =
@@ -85,16 +86,14 @@ public:
     virtual void PumpMessages() = 0;
     // The folder outputs go to, read when each clip starts (the user may browse during a batch).
     virtual std::string OutputFolder() const = 0;
-    // Tells the user that a clip's conversion threw (batchtext::kException).
-    virtual void ShowConversionException() = 0;
     // A doubt about row's finished output (text without bullet, e.g. "the output is 3.2 s
     // shorter than the clip (5.0 s of 8.2 s written)"). The row stays "Complete"; the log gets
     // batchtext::kWarning + text.
     virtual void ShowWarning(int row, const std::string& text) {
         AddLogLine(batchtext::kWarning + text);
     }
-    // Why row failed after its run had reported success (text without bullet); the row then
-    // shows "Error". The log gets batchtext::kErrorLine + text.
+    // Why row failed (text without bullet); the row shows "Error". Never a modal box: a batch
+    // runs unattended. The log gets batchtext::kErrorLine + text.
     virtual void ShowClipError(int row, const std::string& text) {
         AddLogLine(batchtext::kErrorLine + text);
     }
@@ -105,10 +104,11 @@ class IClipConverter {
 public:
     virtual ~IClipConverter() = default;
     // Converts clip into destination with settings: S_OK written completely, E_ABORT stopped
-    // before the end, another failure code otherwise. May throw. Sends notifications 2 and 7
-    // to CBatchDriver::OnEngineNotify synchronously while it runs.
-    virtual HRESULT ConvertClip(const std::string& destination, CProjectItem& clip,
-                                ConversionSettings& settings) = 0;
+    // before the end, another failure code otherwise, with its reason where one is known. Shows
+    // nothing itself. May throw. Sends kGraphRunning and kProgress to
+    // CBatchDriver::OnEngineNotify synchronously while it runs.
+    virtual ClipResult ConvertClip(const std::string& destination, CProjectItem& clip,
+                                   ConversionSettings& settings) = 0;
     // Stops the running (or last) engine at once; nothing when there is none.
     virtual void StopEngine() = 0;
 };
@@ -139,18 +139,12 @@ public:
     // The Stop command: stops the running clip, lets no later clip start, logs the stop line.
     void OnStop();
 
-    // Engine notification k with its lParam; true when the driver acted on it (2 and 7).
+    // Engine notification k (CMediaGraph::Notification) with its lParam; true when the driver
+    // acted on it (kGraphRunning, kProgress).
     bool OnEngineNotify(int k, long long lParam);
 
     // value: progress in hundredths of a percent (0..10000).
     void ShowProgress(int value);
-
-    // Takes over what the host remembers of its previous batch (the main window keeps it in
-    // members of its own); the next Convert is seeded from it.
-    void SetRemembered(OutputFormat format, const AudioParams& audio) {
-        m_lastOutputFormat = format;
-        m_lastAudio = audio;
-    }
 
     // What reads back the duration of each output that converted with S_OK, to warn about an
     // output shorter than its clip (a source that ends before its announced end). Not owned;
@@ -162,18 +156,15 @@ public:
     OutputFormat LastOutputFormat() const { return m_lastOutputFormat; }
     const AudioParams& LastAudio() const { return m_lastAudio; }
 
-    // The encoders of the current (or last) batch, taken over from its dialog.
-    ElementRef m_videoEncoder;
-    ElementRef m_audioEncoder;
-    ElementRef m_mpegEncoder;
-
 private:
     void SeedSettings(ConversionSettings& settings, const CProjectItem* firstClip) const;
-    // Returns false when the batch must end (an exception came out of the conversion).
+    // Converts one row and shows its outcome (row status, log). Returns false when the batch
+    // must end (an exception came out of the conversion).
     bool ConvertRow(int row, CProjectItem& clip, ConversionSettings& settings, HRESULT& result);
     // Reads the written output back: S_OK when it plays (with a warning when it is shorter than
-    // the clip's media range), E_FAIL when it holds nothing playable (the file is removed).
-    HRESULT VerifyOutput(int row, const CProjectItem& clip, const std::string& destination);
+    // the clip's media range), E_FAIL and why when it holds nothing playable (the file is
+    // removed).
+    ClipResult VerifyOutput(int row, const CProjectItem& clip, const std::string& destination);
 
     IBatchView& m_view;
     IClipConverter& m_converter;

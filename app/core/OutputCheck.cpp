@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +37,20 @@ HRESULT CheckOutputFolderWritable(const std::string& folder, std::string* reason
     ::close(fd);
     ::unlink(name.data());
     return S_OK;
+}
+
+ClipResult PrepareOutputFolder(const std::string& folder, const std::function<bool()>& mayCreate) {
+    struct stat facts;
+    if (!folder.empty() && ::stat(folder.c_str(), &facts) == 0) {
+        if (!S_ISDIR(facts.st_mode)) return {ResultFromErrno(ENOTDIR), folder + " is not a folder"};
+    } else {
+        if (!mayCreate()) return {E_ABORT, {}};
+        if (const HRESULT hr = CreateOutputFolder(folder); FAILED(hr))
+            return {hr, "cannot create " + folder + ": " + std::strerror(errno)};
+    }
+    ClipResult result;
+    result.code = CheckOutputFolderWritable(folder, &result.reason);
+    return result;
 }
 
 std::optional<RefTime> COutputProbe::WrittenDuration(const std::string& path, std::string* reason) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,13 @@
 // bits do not tell (root passes them, a read-only mount fails despite them); a real creation
 // does. Used before a batch so that a folder that takes no files fails it before any clip.
 HRESULT CheckOutputFolderWritable(const std::string& folder, std::string* reason);
+
+// Makes folder ready for a batch's outputs, the same way in the window and in kestrine-cli: a
+// missing folder is created (one level, missing parents are not) when mayCreate, asked only
+// then, agrees; a path that names something else than a folder is refused; the folder must
+// take files (CheckOutputFolderWritable). S_OK, E_ABORT when mayCreate declined, otherwise the
+// code and a reason such as "cannot create /a/b: No such file or directory".
+ClipResult PrepareOutputFolder(const std::string& folder, const std::function<bool()>& mayCreate);
 
 // Reads back how long a written file plays. User-interface thread; bounded in time.
 class IOutputReader {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
@@ -132,18 +133,30 @@ TEST_F(ClipListTest, MixedBatchAddsOnlyAcceptedFilesWithTheirRows) {
          media.dir.path(), media.avi});
 
     ASSERT_EQ(m_list->topLevelItemCount(), 4);
-    ASSERT_EQ(m_dlg->m_clips.size(), 4u);
-    // Only the probe's rejection is reported; missing files and folders are skipped silently.
-    ASSERT_EQ(m_messages.size(), 1);
+    ASSERT_EQ(m_dlg->Clips().size(), 4u);
+    // Every refused file is seen: a box and a log line, each with the reason and the file's name.
+    const QString folderName = QFileInfo(media.dir.path()).fileName();
+    ASSERT_EQ(m_messages.size(), 3);
     EXPECT_TRUE(m_messages[0].startsWith("Rendering Error|"));
     EXPECT_TRUE(m_messages[0].endsWith(" File: notes.avi")) << m_messages[0].toStdString();
+    EXPECT_EQ(
+        m_messages[1],
+        "Rendering Error|The file cannot be read: No such file or directory. File: vanished.avi");
+    EXPECT_EQ(m_messages[2], "Rendering Error|The path is not a regular file. File: " + folderName);
+    QStringList log;
+    for (int i = 0; i < m_dlg->LogControl()->count(); ++i)
+        log << m_dlg->LogControl()->item(i)->text();
+    ASSERT_EQ(log.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(QString::fromUtf8(" \xE2\x80\xA2 Error: ") + m_messages[i].section('|', 1),
+                  log[i]);
 
     const QStringList paths = {media.avi, media.wav, media.raw, media.avi};
     const QStringList frames = {"176x144", "n/a", "160x120", "176x144"};
     const QStringList durations = {"0:00:02", "0:00:01", "0:00:01", "0:00:02"};
     const int icons[] = {0, 2, 1, 0};
     int row = 0;
-    for (const auto& clip : m_dlg->m_clips) {
+    for (const auto& clip : m_dlg->Clips()) {
         EXPECT_EQ(m_dlg->ClipAtRow(row), clip.get());
         EXPECT_EQ(clip->GetListPos().has_value(), true);
         EXPECT_EQ(clip->GetListPos()->operator->()->get(), clip.get());
@@ -158,8 +171,8 @@ TEST_F(ClipListTest, MixedBatchAddsOnlyAcceptedFilesWithTheirRows) {
         ++row;
     }
     EXPECT_EQ(SelectedRow(), 3);
-    EXPECT_EQ(m_dlg->m_currentClip, m_dlg->m_clips.front().get());
-    EXPECT_EQ(m_dlg->m_outputFolder, media.dir.path() + "/");
+    EXPECT_EQ(m_dlg->CurrentClip(), m_dlg->Clips().front().get());
+    EXPECT_EQ(m_dlg->OutputFolder(), media.dir.path() + "/");
     EXPECT_EQ(m_dlg->OutputFolderControl()->text(), media.dir.path() + "/");
     EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kRemoveClip));
     EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
@@ -174,20 +187,20 @@ TEST_F(ClipListTest, OutputFolderFollowsTheFirstAcceptedClipOnlyAndTheBrowser) {
     // Typed text is not taken over before a batch, so the first clip replaces it.
     m_dlg->OutputFolderControl()->setText("/typed/by/user");
     Add({media.notes});  // rejected: sets nothing
-    EXPECT_TRUE(m_dlg->m_outputFolder.isEmpty());
+    EXPECT_TRUE(m_dlg->OutputFolder().isEmpty());
     EXPECT_EQ(m_dlg->OutputFolderControl()->text(), "/typed/by/user");
     Add({elsewhere});
-    EXPECT_EQ(m_dlg->m_outputFolder, other.path() + "/");
+    EXPECT_EQ(m_dlg->OutputFolder(), other.path() + "/");
     EXPECT_EQ(m_dlg->OutputFolderControl()->text(), other.path() + "/");
     Add({media.avi});
-    EXPECT_EQ(m_dlg->m_outputFolder, other.path() + "/");
+    EXPECT_EQ(m_dlg->OutputFolder(), other.path() + "/");
 
     m_nextFolder.clear();  // cancelled picker
     m_dlg->OnBrowse();
-    EXPECT_EQ(m_dlg->m_outputFolder, other.path() + "/");
+    EXPECT_EQ(m_dlg->OutputFolder(), other.path() + "/");
     m_nextFolder = media.dir.path();
     m_dlg->OnBrowse();
-    EXPECT_EQ(m_dlg->m_outputFolder, media.dir.path());
+    EXPECT_EQ(m_dlg->OutputFolder(), media.dir.path());
     EXPECT_EQ(m_dlg->OutputFolderControl()->text(), media.dir.path());
 }
 
@@ -201,7 +214,7 @@ TEST_F(ClipListTest, RemoveFollowsTheSelectionRules) {
     m_list->setCurrentItem(m_list->topLevelItem(1));
     m_dlg->OnRemoveClip();
     ASSERT_EQ(m_list->topLevelItemCount(), 2);
-    EXPECT_EQ(m_dlg->m_clips.size(), 2u);
+    EXPECT_EQ(m_dlg->Clips().size(), 2u);
     EXPECT_EQ(SelectedRow(), 1);
     EXPECT_EQ(m_dlg->ClipAtRow(1), third);
 
@@ -214,12 +227,12 @@ TEST_F(ClipListTest, RemoveFollowsTheSelectionRules) {
     EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kRemoveClip));
 
     // The current clip goes: the reference is cleared, and the commands are ghosted.
-    ASSERT_EQ(m_dlg->m_currentClip, m_dlg->ClipAtRow(0));
+    ASSERT_EQ(m_dlg->CurrentClip(), m_dlg->ClipAtRow(0));
     m_list->setCurrentItem(m_list->topLevelItem(0));
     m_dlg->OnRemoveClip();
     EXPECT_EQ(m_list->topLevelItemCount(), 0);
-    EXPECT_TRUE(m_dlg->m_clips.empty());
-    EXPECT_EQ(m_dlg->m_currentClip, nullptr);
+    EXPECT_TRUE(m_dlg->Clips().empty());
+    EXPECT_EQ(m_dlg->CurrentClip(), nullptr);
     EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kRemoveClip));
     EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
     EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kStop));
@@ -237,7 +250,7 @@ TEST_F(ClipListTest, DisabledListIgnoresAddRemoveAndDrops) {
     m_dlg->OnRemoveClip();
     m_dlg->AddFiles({media.avi});
     EXPECT_EQ(m_list->topLevelItemCount(), 1);
-    EXPECT_EQ(m_dlg->m_clips.size(), 1u);
+    EXPECT_EQ(m_dlg->Clips().size(), 1u);
 }
 
 TEST_F(ClipListTest, DroppedFilesAreAddedLikeChosenOnes) {
@@ -259,7 +272,7 @@ TEST_F(ClipListTest, DroppedFilesAreAddedLikeChosenOnes) {
     EXPECT_EQ(Cell(0, 0), media.wav);
     EXPECT_EQ(Cell(1, 0), media.raw);
     EXPECT_EQ(m_messages.size(), 1);
-    EXPECT_EQ(m_dlg->m_outputFolder, media.dir.path() + "/");
+    EXPECT_EQ(m_dlg->OutputFolder(), media.dir.path() + "/");
     EXPECT_EQ(m_chooserCalls, 0);
 
     // Text without files is refused, and nothing is accepted while the list is disabled.
@@ -324,11 +337,11 @@ TEST_F(ClipListTest, RealDialogsCarryTheFiltersAndTheCaption) {
     EXPECT_EQ(m_list->topLevelItemCount(), 0);
 
     m_dlg->OutputFolderControl()->setText("kept");
-    m_dlg->m_outputFolder = "kept";
+    m_dlg->UpdateData(true);
     cancelModal(true);
     m_dlg->OnBrowse();
     EXPECT_EQ(caption, "Brontwell Kestrine");
-    EXPECT_EQ(m_dlg->m_outputFolder, "kept");
+    EXPECT_EQ(m_dlg->OutputFolder(), "kept");
 }
 
 TEST(ClipRows, SizeTextAndRowImage) {

@@ -43,11 +43,11 @@ protected:
         CProfileStore::UseFolder(m_profile.path());
         m_clip = testmedia::MakeClip(testmedia::Kind::AviMjpegPcm, m_media.path(), 1.0);
         ASSERT_FALSE(m_clip.isEmpty());
-        SetBatchQuestion([this](const QString& caption, const QString& text,
-                                QMessageBox::StandardButtons) {
-            m_questions << caption + "|" + text;
-            return m_answer;
-        });
+        SetBatchQuestion(
+            [this](const QString& caption, const QString& text, QMessageBox::StandardButtons) {
+                m_questions << caption + "|" + text;
+                return m_answer;
+            });
         SetSettingsRunner([this](CSettingsDialog&) {
             ++m_dialogRuns;
             return m_confirm;
@@ -99,7 +99,7 @@ TEST_F(MainDlgBatchTest, ConvertWritesTheClipAndReportsCompletion) {
     // Idle again: Convert active, Stop ghosted.
     EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
     EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kStop));
-    EXPECT_NE(m_dlg->m_engine, nullptr);
+    EXPECT_NE(m_dlg->Engine(), nullptr);
 }
 
 TEST_F(MainDlgBatchTest, MissingFolderIsCreatedOnYesAndLeftAloneOnNo) {
@@ -140,7 +140,7 @@ TEST_F(MainDlgBatchTest, ReadOnlyFolderIsRefusedBeforeTheSettingsDialog) {
     if (!readOnly) GTEST_SKIP() << "cannot make a read-only bind mount here";
 
     const QString where = m_out.path() + ": Read-only file system";
-    EXPECT_EQ(m_questions, QStringList{"Error|Cannot write to " + where});
+    EXPECT_EQ(m_questions, QStringList{"Error|Cannot write to " + where + " (0x8007001E)"});
     EXPECT_EQ(m_dialogRuns, 0);
     EXPECT_EQ(LogLines(*m_dlg),
               QStringList{QString::fromUtf8(" \xE2\x80\xA2 Error: cannot write to ") + where});

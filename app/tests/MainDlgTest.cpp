@@ -17,12 +17,19 @@
 #include <thread>
 #include <vector>
 
+#include "ClipProbe.h"
 #include "CommandBar.h"
+#include "ConversionEngine.h"
 #include "Links.h"
 #include "MainApp.h"
 #include "MainDlg.h"
 #include "PreviewPaneWidget.h"
 #include "VireoButton.h"
+
+class MainDlgTestPeer {
+public:
+    static CClipList& Clips(CMainDlg& dialog) { return dialog.m_clips; }
+};
 
 namespace {
 
@@ -230,7 +237,7 @@ TEST_F(MainDlgTest, TheTopBandDragsTheWindow) {
     EXPECT_EQ(drags.at(0).at(0).toPoint(), QPoint(300, 39));
 }
 
-TEST_F(MainDlgTest, ShowErrorShowsTheFrameworkMessage) {
+TEST_F(MainDlgTest, ShowErrorShowsTheReasonThenTheCode) {
     QString caption, text;
     auto readBox = [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -239,21 +246,20 @@ TEST_F(MainDlgTest, ShowErrorShowsTheFrameworkMessage) {
             box->accept();
         }
     };
-    SetMediaErrorText("Could not open resource for reading.");
     QTimer::singleShot(0, readBox);
-    m_dlg->ShowError(E_FAIL);
+    m_dlg->ShowError({E_FAIL, "could not open resource for reading."});
     EXPECT_EQ(caption, "Error");
-    EXPECT_EQ(text, "Could not open resource for reading.");
-    ClearMediaErrorText();
+    EXPECT_EQ(text, "Could not open resource for reading. (0x80004005)");
+    // A failed folder creation has only the system's error number.
     QTimer::singleShot(0, readBox);
-    m_dlg->ShowError(E_ABORT);
-    EXPECT_EQ(text, QString::fromStdString(ResultText(E_ABORT)));
+    m_dlg->ShowError({static_cast<HRESULT>(0x80070002u), {}});
+    EXPECT_EQ(text, "No such file or directory (0x80070002)");
 }
 
 TEST_F(MainDlgTest, ProgressNotificationsMoveTheBarAndClipsGoFromTheTail) {
-    m_dlg->OnMediaNotify(CMainDlg::kEngineMessageBase, 7, 0, 4250);
+    m_dlg->OnMediaNotify(CConversionEngine::kMessageBase, CMediaGraph::kProgress, 0, 4250);
     EXPECT_EQ(m_dlg->ProgressControl()->value(), 42);
-    m_dlg->OnMediaNotify(101, 7, 0, 10000);
+    m_dlg->OnMediaNotify(CClipProbe::kMessageBase, CMediaGraph::kProgress, 0, 10000);
     EXPECT_EQ(m_dlg->ProgressControl()->value(), 42);
 
     struct CountedClip : CProjectItem {
@@ -264,7 +270,7 @@ TEST_F(MainDlgTest, ProgressNotificationsMoveTheBarAndClipsGoFromTheTail) {
     };
     std::vector<int> destroyed;
     for (int id = 1; id <= 3; ++id)
-        m_dlg->m_clips.push_back(std::make_unique<CountedClip>(destroyed, id));
+        MainDlgTestPeer::Clips(*m_dlg).push_back(std::make_unique<CountedClip>(destroyed, id));
     m_dlg.reset();
     EXPECT_EQ(destroyed, (std::vector<int>{3, 2, 1}));
 }

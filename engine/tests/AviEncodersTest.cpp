@@ -112,7 +112,8 @@ protected:
 
     HRESULT Convert(const QString& source, const QString& dest, ConversionSettings& settings) {
         CProjectItem clip = ClipFor(source);
-        return m_host.ConvertClip(dest.toStdString(), clip, settings);
+        m_last = m_host.ConvertClip(dest.toStdString(), clip, settings);
+        return m_last.code;
     }
 
     // The written file holds every frame of the clip at 25 fps, states the length it holds for
@@ -132,6 +133,7 @@ protected:
     QTemporaryDir m_dir;
     FakeWindow m_window;
     CConversionHost m_host{m_window};
+    ClipResult m_last;  // the last Convert's result
 };
 
 // x264 holds about two seconds of frames before its first output: the audio beside it must not
@@ -144,7 +146,7 @@ TEST_F(AviEncoders, HighLatencyVideoEncoderFinishesBesideCompressedAudio) {
     settings.audioFormat = Mp3();
     const QString dest = m_dir.filePath("x264.avi");
     const QString source = Source("640x480", 5);
-    ASSERT_EQ(Convert(source, dest, settings), S_OK) << MediaErrorText();
+    ASSERT_EQ(Convert(source, dest, settings), S_OK) << m_last.reason;
     ExpectWholeClip(source, dest, "x264enc");
     EXPECT_TRUE(testmedia::DecodesCleanly(dest));
 }
@@ -175,8 +177,7 @@ TEST_F(AviEncoders, EveryOfferedVideoEncoderWritesTheWholeClip) {
         settings.audioEncoder = Make("lamemp3enc");
         settings.audioFormat = Mp3();
         const QString dest = m_dir.filePath(QString::fromStdString(e.factoryName) + ".avi");
-        ASSERT_EQ(Convert(source, dest, settings), S_OK)
-            << e.factoryName << ": " << MediaErrorText();
+        ASSERT_EQ(Convert(source, dest, settings), S_OK) << e.factoryName << ": " << m_last.reason;
         ExpectWholeClip(source, dest, e.factoryName);
     }
     std::fflush(stderr);

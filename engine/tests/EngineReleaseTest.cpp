@@ -26,7 +26,8 @@ public:
     LiveObjects& operator=(const LiveObjects&) = delete;
     ~LiveObjects() {
         for (auto& entry : m_entries)
-            if (entry->object) g_object_weak_unref(entry->object, &LiveObjects::OnFinalized, entry.get());
+            if (entry->object)
+                g_object_weak_unref(entry->object, &LiveObjects::OnFinalized, entry.get());
     }
 
     void Watch(gpointer object) {
@@ -67,7 +68,9 @@ private:
         std::string what;
     };
 
-    static void OnFinalized(gpointer data, GObject*) { static_cast<Entry*>(data)->object = nullptr; }
+    static void OnFinalized(gpointer data, GObject*) {
+        static_cast<Entry*>(data)->object = nullptr;
+    }
 
     static std::string Describe(gpointer object) {
         std::string what = G_OBJECT_TYPE_NAME(object);
@@ -123,7 +126,8 @@ protected:
                            HRESULT expected = S_OK) {
         CProjectItem clip = ClipFor(source);
         const std::string dest = m_dir.filePath(name).toStdString();
-        ASSERT_EQ(m_host.ConvertClip(dest, clip, settings), expected) << MediaErrorText();
+        const ClipResult result = m_host.ConvertClip(dest, clip, settings);
+        ASSERT_EQ(result.code, expected) << result.reason;
         ASSERT_NE(m_host.Engine(), nullptr);
         LiveObjects objects;
         objects.WatchPipeline(m_host.Engine()->Pipeline());
@@ -166,9 +170,9 @@ TEST_F(EngineRelease, FailedRunLeavesNothingAlive) {
     ConversionSettings settings = SettingsFor(Avi, "160", "120", "10");
     settings.videoEncoder = Make("theoraenc");
     ASSERT_TRUE(settings.videoEncoder);
-    m_window.errors.clear();
     CProjectItem clip = ClipFor(Clip(Kind::AviMjpegPcm));
-    const HRESULT hr = m_host.ConvertClip(m_dir.filePath("bad.avi").toStdString(), clip, settings);
+    const HRESULT hr =
+        m_host.ConvertClip(m_dir.filePath("bad.avi").toStdString(), clip, settings).code;
     ASSERT_TRUE(FAILED(hr));
     LiveObjects objects;
     objects.WatchPipeline(m_host.Engine()->Pipeline());

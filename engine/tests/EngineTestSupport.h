@@ -16,17 +16,14 @@
 
 namespace enginetest {
 
-// Stands in for the main window: records notifications, log lines and error boxes, and can act
-// from inside a notification, the way the window serves the Stop command while it pumps
-// messages during a conversion.
+// Stands in for the main window: records notifications, and can act from inside a notification, the
+// way the window serves the Stop command while it pumps messages during a conversion.
 struct FakeWindow : IConversionView, INotifyTarget, IPreviewPane {
     struct Event {
         int k;
         std::intptr_t lParam;
     };
     std::vector<Event> events;
-    std::vector<std::string> log;
-    std::vector<HRESULT> errors;
     std::function<void(int k, std::intptr_t lParam)> onEvent;
     bool withPane = false;
     int messageBase = 0;
@@ -36,8 +33,6 @@ struct FakeWindow : IConversionView, INotifyTarget, IPreviewPane {
     int frameWidth = 0, frameHeight = 0;
     bool cleared = false;
 
-    void AddLogLine(const std::string& line) override { log.push_back(line); }
-    void ShowError(HRESULT hr) override { errors.push_back(hr); }
     IPreviewPane* PreviewPane() override { return withPane ? this : nullptr; }
     INotifyTarget* NotifyTarget() override { return this; }
 
@@ -83,8 +78,8 @@ inline CProjectItem ClipFor(const QString& path) {
     return clip;
 }
 
-inline ConversionSettings SettingsFor(OutputFormat format, const char* width = "320", const char* height = "240",
-                                      const char* rate = "25") {
+inline ConversionSettings SettingsFor(OutputFormat format, const char* width = "320",
+                                      const char* height = "240", const char* rate = "25") {
     ConversionSettings s;
     s.outputFormat = format;
     s.widthText = width;
@@ -103,6 +98,8 @@ inline WaveFormat Pcm(std::uint32_t rate, std::uint16_t channels) {
     return f;
 }
 
-inline ElementRef Make(const char* factory) { return AdoptElement(gst_element_factory_make(factory, nullptr)); }
+inline ElementRef Make(const char* factory) {
+    return AdoptElement(gst_element_factory_make(factory, nullptr));
+}
 
 }  // namespace enginetest

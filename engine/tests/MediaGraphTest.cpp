@@ -82,7 +82,7 @@ TEST(MediaGraph, OpenClipFailureNamesTheFile) {
     const std::string& text = graph.RenderErrorText();
     EXPECT_GT(text.size(), std::string(" File: gone.avi").size());
     EXPECT_EQ(text.substr(text.size() - 15), " File: gone.avi");
-    EXPECT_EQ(MediaErrorText(), text);
+    EXPECT_EQ(graph.FailureText(), text);
     EXPECT_EQ(missing.GetDuration(), 0);
 
     CProjectItem empty;

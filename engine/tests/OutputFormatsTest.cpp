@@ -19,11 +19,15 @@ class OutputFormats : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(InitMediaFramework(), S_OK); }
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    QString Clip(Kind kind, double seconds = 1.0) { return testmedia::MakeClip(kind, m_dir.path(), seconds); }
+    QString Clip(Kind kind, double seconds = 1.0) {
+        return testmedia::MakeClip(kind, m_dir.path(), seconds);
+    }
     QString Out(const char* name) const { return m_dir.filePath(name); }
+    // The code of the conversion; the whole result stays in m_last.
     HRESULT Convert(const QString& source, const QString& dest, ConversionSettings& settings) {
         CProjectItem clip = ClipFor(source);
-        return m_host.ConvertClip(dest.toStdString(), clip, settings);
+        m_last = m_host.ConvertClip(dest.toStdString(), clip, settings);
+        return m_last.code;
     }
     static ElementRef MpegWriter(int preset) {
         ElementRef writer = Make("kestrinempegwriter");
@@ -34,6 +38,7 @@ protected:
     QTemporaryDir m_dir;
     FakeWindow m_window;
     CConversionHost m_host{m_window};
+    ClipResult m_last;
 };
 
 struct MpegCase {
@@ -67,7 +72,7 @@ TEST_P(MpegPresets, WritesTheTargetsStreams) {
     if (!settings.mpegEncoder) GTEST_SKIP() << "kestrinempegwriter is not installed";
     const QString source = Clip(Kind::AviMpeg4Mp3);
     const QString dest = Out("out.mpg");
-    ASSERT_EQ(Convert(source, dest, settings), S_OK) << MediaErrorText();
+    ASSERT_EQ(Convert(source, dest, settings), S_OK) << m_last.reason;
 
     const auto p = testmedia::Probe(dest);
     ASSERT_TRUE(p.ok);
@@ -95,7 +100,7 @@ TEST_F(OutputFormats, MpegCarriesBothStreamsThroughTheHoldElementAndAudioAlonePa
         GTEST_SKIP() << "the writer or the hold element is not installed";
     ConversionSettings settings = SettingsFor(Mpeg, "320", "240", "25");
     settings.mpegEncoder = MpegWriter(4);
-    ASSERT_EQ(Convert(Clip(Kind::AviMjpegPcm), Out("both.mpg"), settings), S_OK) << MediaErrorText();
+    ASSERT_EQ(Convert(Clip(Kind::AviMjpegPcm), Out("both.mpg"), settings), S_OK) << m_last.reason;
     GstElementPtr hold(gst_bin_get_by_name(GST_BIN(m_host.Engine()->Pipeline()), "Tarrow Hold"));
     ASSERT_TRUE(hold);
     GstPadPtr input1(gst_element_get_static_pad(hold.get(), "Input1"));
@@ -104,8 +109,9 @@ TEST_F(OutputFormats, MpegCarriesBothStreamsThroughTheHoldElementAndAudioAlonePa
 
     // An audio-only clip: no video group, so the hold element never gets its second pair and
     // the audio goes to the writer directly.
-    ASSERT_EQ(Convert(Clip(Kind::Mp3), Out("audio.mpg"), settings), S_OK) << MediaErrorText();
-    GstElementPtr idleHold(gst_bin_get_by_name(GST_BIN(m_host.Engine()->Pipeline()), "Tarrow Hold"));
+    ASSERT_EQ(Convert(Clip(Kind::Mp3), Out("audio.mpg"), settings), S_OK) << m_last.reason;
+    GstElementPtr idleHold(
+        gst_bin_get_by_name(GST_BIN(m_host.Engine()->Pipeline()), "Tarrow Hold"));
     EXPECT_FALSE(idleHold);
     const auto p = testmedia::Probe(Out("audio.mpg"));
     EXPECT_TRUE(p.videoCodec.isEmpty());
@@ -114,7 +120,8 @@ TEST_F(OutputFormats, MpegCarriesBothStreamsThroughTheHoldElementAndAudioAlonePa
 }
 
 TEST_F(OutputFormats, MpegIsBuiltWithoutTheHoldElementWhenItIsMissing) {
-    if (!HasElementFactory("kestrinempegwriter")) GTEST_SKIP() << "kestrinempegwriter is not installed";
+    if (!HasElementFactory("kestrinempegwriter"))
+        GTEST_SKIP() << "kestrinempegwriter is not installed";
     GstRegistry* registry = gst_registry_get();
     GstPluginFeature* feature = gst_registry_lookup_feature(registry, "tarrowhold");
     if (feature) gst_registry_remove_feature(registry, feature);
@@ -124,7 +131,7 @@ TEST_F(OutputFormats, MpegIsBuiltWithoutTheHoldElementWhenItIsMissing) {
     if (feature) {
         gst_registry_add_feature(registry, feature);  // takes the reference
     }
-    ASSERT_EQ(hr, S_OK) << MediaErrorText();
+    ASSERT_EQ(hr, S_OK) << m_last.reason;
     const auto p = testmedia::Probe(Out("nohold.mpg"));
     EXPECT_EQ(p.videoCodec, "mpeg1video");
     EXPECT_EQ(p.audioCodec, "mp2");
@@ -134,7 +141,7 @@ TEST_F(OutputFormats, WavKeepsPcmAndMp3GoesThroughTheEncoder) {
     if (!HasElementFactory("kestrinwavwriter")) GTEST_SKIP() << "kestrinwavwriter is not installed";
     ConversionSettings wav = SettingsFor(WavMp3);
     wav.audioFormat = Pcm(22050, 1);
-    ASSERT_EQ(Convert(Clip(Kind::AviMpeg4Mp3, 2.0), Out("out.wav"), wav), S_OK) << MediaErrorText();
+    ASSERT_EQ(Convert(Clip(Kind::AviMpeg4Mp3, 2.0), Out("out.wav"), wav), S_OK) << m_last.reason;
     auto p = testmedia::Probe(Out("out.wav"));
     EXPECT_EQ(p.formatName, "wav");
     EXPECT_TRUE(p.videoCodec.isEmpty());
@@ -153,7 +160,7 @@ TEST_F(OutputFormats, WavKeepsPcmAndMp3GoesThroughTheEncoder) {
     layer3.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
     layer3.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
     mp3.audioFormat = layer3;
-    ASSERT_EQ(Convert(Clip(Kind::WavMono22k, 2.0), Out("out.mp3"), mp3), S_OK) << MediaErrorText();
+    ASSERT_EQ(Convert(Clip(Kind::WavMono22k, 2.0), Out("out.mp3"), mp3), S_OK) << m_last.reason;
     p = testmedia::Probe(Out("out.mp3"));
     EXPECT_EQ(p.formatName, "mp3");
     EXPECT_EQ(p.audioCodec, "mp3");

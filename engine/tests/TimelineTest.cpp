@@ -79,7 +79,8 @@ TEST_F(Composition, SourcesAreCutToTheFileAndBadFilesAreRefused) {
     CConversionEngine engine;
     ASSERT_EQ(engine.AddGroup(MediaKind::Audio, 1), S_OK);
     // A media stop past the end of the file is cut to the file's length.
-    ASSERT_EQ(engine.AddSource(MediaKind::Audio, path.toStdString(), 0, 10 * kRefTimePerSecond, 0), S_OK);
+    ASSERT_EQ(engine.AddSource(MediaKind::Audio, path.toStdString(), 0, 10 * kRefTimePerSecond, 0),
+              S_OK);
     RefTime duration = 0;
     engine.GetTimelineDuration(&duration);
     EXPECT_NEAR(double(duration), 2.0 * kRefTimePerSecond, 0.01 * kRefTimePerSecond);
@@ -90,11 +91,13 @@ TEST_F(Composition, SourcesAreCutToTheFileAndBadFilesAreRefused) {
     text.close();
     CConversionEngine other;
     ASSERT_EQ(other.AddGroup(MediaKind::Audio, 1), S_OK);
-    EXPECT_TRUE(FAILED(other.AddSource(MediaKind::Audio, text.fileName().toStdString(), 0, kRefTimePerSecond, 0)));
-    EXPECT_FALSE(MediaErrorText().empty());
+    EXPECT_TRUE(FAILED(
+        other.AddSource(MediaKind::Audio, text.fileName().toStdString(), 0, kRefTimePerSecond, 0)));
+    EXPECT_FALSE(other.FailureText().empty());
     other.GetTimelineDuration(&duration);
     EXPECT_EQ(duration, 0);
-    EXPECT_EQ(other.AddSource(MediaKind::Video, path.toStdString(), 0, kRefTimePerSecond, 0), E_FAIL);  // no group
+    EXPECT_EQ(other.AddSource(MediaKind::Video, path.toStdString(), 0, kRefTimePerSecond, 0),
+              E_FAIL);  // no group
 }
 
 TEST_F(Composition, GroupFormatsFollowTheParameters) {
@@ -115,8 +118,6 @@ TEST_F(Composition, GroupFormatsFollowTheParameters) {
 }
 
 struct SilentView : IConversionView {
-    void AddLogLine(const std::string&) override {}
-    void ShowError(HRESULT) override {}
     IPreviewPane* PreviewPane() override { return nullptr; }
     INotifyTarget* NotifyTarget() override { return nullptr; }
 };

@@ -14,16 +14,19 @@ TEST(Result, SuccessAndFailureFollowTheSignBit) {
     EXPECT_EQ(static_cast<std::uint32_t>(E_INVALIDARG), 0x80070057u);
 }
 
-TEST(Result, TextNamesTheCodeAndCarriesTheFrameworkMessage) {
-    ClearMediaErrorText();
-    EXPECT_NE(ResultText(E_ABORT).find("0x80004004"), std::string::npos);
-    EXPECT_NE(ResultText(static_cast<HRESULT>(0x80991234u)).find("0x80991234"), std::string::npos);
-    EXPECT_EQ(ErrorText(E_FAIL), ResultText(E_FAIL));
+TEST(Result, TextsGiveTheReasonThenTheCode) {
+    EXPECT_EQ(ResultText(E_ABORT), "Operation aborted (0x80004004)");
+    EXPECT_EQ(ResultText(static_cast<HRESULT>(0x80991234u)), "Error 0x80991234");
+    // A code built from a system error number reads as the system's text for it.
+    EXPECT_EQ(ResultText(static_cast<HRESULT>(0x80070002u)),
+              "No such file or directory (0x80070002)");
+    EXPECT_EQ(ResultText(static_cast<HRESULT>(0x8007001Eu)), "Read-only file system (0x8007001E)");
 
-    SetMediaErrorText("Could not open resource for writing.");
-    EXPECT_EQ(ErrorText(E_FAIL), "Could not open resource for writing.");
-    // A success code never shows a stale failure message.
-    EXPECT_EQ(ErrorText(S_OK), ResultText(S_OK));
-    ClearMediaErrorText();
-    EXPECT_EQ(ErrorText(E_FAIL), ResultText(E_FAIL));
+    const ClipResult framework{E_FAIL, "Could not open resource for writing."};
+    EXPECT_EQ(framework.Reason(), "Could not open resource for writing.");
+    EXPECT_EQ(framework.Text(), "Could not open resource for writing. (0x80004005)");
+    const ClipResult bare{static_cast<HRESULT>(0x8007000Du), {}};
+    EXPECT_EQ(bare.Reason(), "Permission denied (0x8007000D)");
+    EXPECT_EQ(bare.Text(), bare.Reason());
+    EXPECT_TRUE(ClipResult::Ok().Succeeded());
 }

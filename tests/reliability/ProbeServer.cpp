@@ -1,5 +1,6 @@
-// kestrine-probe-server: probes media files with CClipProbe, one after the other, for the
-// damaged-input corpus run. Reads one path per line on stdin; for each writes
+// kestrine-probe-server: takes media files through AcceptClip (the clip probe as both front ends
+// use it), one after the other, for the damaged-input corpus run. Reads one path per line on
+// stdin; for each writes
 //   "BEGIN <path>" before probing (so a crash or hang can be blamed on that file), then
 //   "ACCEPT <duration s> <width>x<height> audio=<0|1> video=<coding> audiocoding=<coding>" or
 //   "REJECT <hex code> <reason>"
@@ -11,7 +12,7 @@
 #include <iostream>
 #include <string>
 
-#include "ClipProbe.h"
+#include "ClipAcceptance.h"
 #include "MediaFramework.h"
 #include "ProjectItem.h"
 #include "Result.h"
@@ -27,21 +28,12 @@ std::string OneLine(std::string text) {
 void ProbeOne(const std::string& path) {
     std::printf("BEGIN %s\n", path.c_str());
     std::fflush(stdout);
-    const QFileInfo info(QString::fromStdString(path));
     CProjectItem clip;
-    clip.SetPath(info.absoluteFilePath().toStdString());
-    clip.SetName(info.fileName().toStdString());
-    clip.SetFileSize(info.size());
-    HRESULT hr = E_FAIL;
-    std::string why;
-    {
-        CClipProbe probe;
-        hr = probe.Probe(clip);
-        why = probe.RenderErrorText();
-    }
-    if (FAILED(hr) || clip.GetDuration() <= 0) {
-        if (why.empty()) why = FAILED(hr) ? ErrorText(hr) : "the file has no duration";
-        std::printf("REJECT 0x%08X %s\n", static_cast<unsigned>(hr), OneLine(why).c_str());
+    const ClipResult accepted =
+        AcceptClip(QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString(), clip);
+    if (accepted.Failed()) {
+        std::printf("REJECT 0x%08X %s\n", static_cast<unsigned>(accepted.code),
+                    OneLine(accepted.Reason()).c_str());
     } else {
         std::printf("ACCEPT %.3f %dx%d audio=%d video=%s audiocoding=%s\n",
                     clip.GetDuration() / 1e7, clip.GetWidth(), clip.GetHeight(),
@@ -55,8 +47,8 @@ void ProbeOne(const std::string& path) {
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    if (FAILED(InitMediaFramework())) {
-        std::fprintf(stderr, "kestrine-probe-server: %s\n", MediaErrorText().c_str());
+    if (std::string why; FAILED(InitMediaFramework(&why))) {
+        std::fprintf(stderr, "kestrine-probe-server: %s\n", why.c_str());
         return 1;
     }
     std::string path;

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
 
 #include "BatchDriver.h"
+#include "MediaGraph.h"
 #include "ProjectItem.h"
 
 namespace {
@@ -16,7 +18,6 @@ struct FakeView : IBatchView {
     std::vector<bool> busy;
     std::vector<int> bar;
     int selected = -1;
-    int exceptions = 0;
     std::string folder = "/out";
     std::function<void()> onPump;
 
@@ -30,7 +31,6 @@ struct FakeView : IBatchView {
         if (onPump) onPump();
     }
     std::string OutputFolder() const override { return folder; }
-    void ShowConversionException() override { ++exceptions; }
 };
 
 // Plays a script per clip: the progress values it reports, then its result. A stop makes the
@@ -40,6 +40,7 @@ struct FakeConverter : IClipConverter {
         std::vector<int> progress;
         HRESULT result = S_OK;
         bool throws = false;
+        std::string reason;
     };
     CBatchDriver* driver = nullptr;
     std::map<std::string, Script> scripts;  // by clip name; default: complete
@@ -49,20 +50,21 @@ struct FakeConverter : IClipConverter {
     bool stopped = false;
     int stops = 0;
 
-    HRESULT ConvertClip(const std::string& destination, CProjectItem& clip,
-                        ConversionSettings& settings) override {
+    ClipResult ConvertClip(const std::string& destination, CProjectItem& clip,
+                           ConversionSettings& settings) override {
         destinations.push_back(destination);
         audioSeen.push_back(settings.audio);
         if (rewrite) rewrite(settings);
-        const Script script = scripts.count(clip.GetName()) ? scripts[clip.GetName()] : Script{{0, 10000}};
+        const Script script =
+            scripts.count(clip.GetName()) ? scripts[clip.GetName()] : Script{{0, 10000}};
         if (script.throws) throw std::runtime_error("engine fault");
         stopped = false;
-        driver->OnEngineNotify(2, 1);
+        driver->OnEngineNotify(CMediaGraph::kGraphRunning, 1);
         for (int value : script.progress) {
-            driver->OnEngineNotify(7, value);
-            if (stopped) return E_ABORT;
+            driver->OnEngineNotify(CMediaGraph::kProgress, value);
+            if (stopped) return {E_ABORT, {}};
         }
-        return script.result;
+        return {script.result, script.reason};
     }
     void StopEngine() override {
         stopped = true;
@@ -136,23 +138,26 @@ TEST_F(BatchDriverTest, StopDuringSecondClipLeavesLaterClipsIdle) {
     EXPECT_EQ(view.bar.back(), 0);
 }
 
-TEST_F(BatchDriverTest, FinishLineFollowsTheLastClipOnly) {
+// A failing clip gets "Error" and its reason in the log (the code's text when the engine gave
+// none); the batch goes on, and only the last clip decides the finish line.
+TEST_F(BatchDriverTest, FailuresAreLoggedWithTheirReasonAndTheLastClipDecidesTheFinishLine) {
     AddClips({"a.avi", "b.avi"});
     FakeDialog first;
     converter.scripts["b.avi"] = {{0, 3000}, E_FAIL};
     EXPECT_EQ(Run(first), E_FAIL);
     EXPECT_EQ(view.status, (std::vector<std::string>{"Complete", "Error"}));
-    EXPECT_EQ(view.log.back(), " \xE2\x80\xA2 to: b_converted.avi");
+    EXPECT_EQ(view.log.back(), " \xE2\x80\xA2 Error: Unspecified error (0x80004005)");
 
     view.log.clear();
     converter.scripts.clear();
-    converter.scripts["a.avi"] = {{0}, VFW_E_TYPE_NOT_ACCEPTED};
+    converter.scripts["a.avi"] = {{0}, VFW_E_TYPE_NOT_ACCEPTED, false, "theoraenc does not fit"};
     FakeDialog second;
     EXPECT_EQ(Run(second), S_OK);
     EXPECT_EQ(view.status, (std::vector<std::string>{"Error", "Complete"}));
     EXPECT_EQ(view.log, (std::vector<std::string>{
                             "Converting file: a.avi", " \xE2\x80\xA2 to: a_converted.avi",
-                            "Converting file: b.avi", " \xE2\x80\xA2 to: b_converted.avi",
+                            " \xE2\x80\xA2 Error: theoraenc does not fit", "Converting file: b.avi",
+                            " \xE2\x80\xA2 to: b_converted.avi",
                             " \xE2\x80\xA2 Conversion finished succesful..."}));
 }
 
@@ -178,9 +183,10 @@ TEST_F(BatchDriverTest, DestinationsFollowFolderAndOutputKind) {
     mpeg.user = [](ConversionSettings& s) { s.outputFormat = Mpeg; };
     Run(mpeg);
     EXPECT_EQ(converter.destinations,
-              (std::vector<std::string>{"/out/x_128kbps-44kHz-Stereo.mp3", "/out/y_128kbps-44kHz-Stereo.mp3",
-                                        "/out/x_1411kbps-44kHz-Stereo.wav", "/out/y_1411kbps-44kHz-Stereo.wav",
-                                        "/out/x_converted.mpg", "/out/y_converted.mpg"}));
+              (std::vector<std::string>{
+                  "/out/x_128kbps-44kHz-Stereo.mp3", "/out/y_128kbps-44kHz-Stereo.mp3",
+                  "/out/x_1411kbps-44kHz-Stereo.wav", "/out/y_1411kbps-44kHz-Stereo.wav",
+                  "/out/x_converted.mpg", "/out/y_converted.mpg"}));
 }
 
 TEST_F(BatchDriverTest, FolderIsReadWhenEachClipStarts) {
@@ -189,7 +195,8 @@ TEST_F(BatchDriverTest, FolderIsReadWhenEachClipStarts) {
     view.onPump = [&] { view.folder = "/picked"; };
     FakeDialog dialog;
     Run(dialog);
-    EXPECT_EQ(converter.destinations, (std::vector<std::string>{"/out/a_converted.avi", "/picked/b_converted.avi"}));
+    EXPECT_EQ(converter.destinations,
+              (std::vector<std::string>{"/out/a_converted.avi", "/picked/b_converted.avi"}));
 }
 
 TEST_F(BatchDriverTest, AbandonedDialogChangesNothing) {
@@ -255,7 +262,9 @@ TEST_F(BatchDriverTest, ExceptionEndsTheBatchAsFailed) {
         s.audio.formatTag = kFormatTagPcm;
     };
     EXPECT_TRUE(FAILED(Run(dialog)));
-    EXPECT_EQ(view.exceptions, 1);
+    EXPECT_EQ(std::count(view.log.begin(), view.log.end(),
+                         " \xE2\x80\xA2 Error: Exception during conversion!"),
+              1);
     EXPECT_EQ(view.status, (std::vector<std::string>{"Complete", "Error", "Idle"}));
     for (const std::string& line : view.log) EXPECT_EQ(line.find("finished"), std::string::npos);
     EXPECT_EQ(driver.LastOutputFormat(), Mpeg);
@@ -269,7 +278,8 @@ TEST_F(BatchDriverTest, ProgressShowsOnTheSelectedRowAndRestartsAtZero) {
     converter.scripts["a.avi"] = {{4250, 10050, 12000}};
     FakeDialog dialog;
     Run(dialog);
-    EXPECT_EQ(seen, (std::vector<std::string>{"Conversion - 42%", "Conversion - 100%", "Conversion - 120%"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"Conversion - 42%", "Conversion - 100%",
+                                              "Conversion - 120%"}));
     EXPECT_EQ(view.bar, (std::vector<int>{0, 42, 100, 100, 0}));
 
     // A clip converted before shows 0 right after the start notification.
@@ -277,13 +287,13 @@ TEST_F(BatchDriverTest, ProgressShowsOnTheSelectedRowAndRestartsAtZero) {
     converter.scripts["a.avi"] = {{5000}};
     view.onPump = nullptr;
     converter.rewrite = [&](ConversionSettings&) {
-        driver.OnEngineNotify(2, 1);
+        driver.OnEngineNotify(CMediaGraph::kGraphRunning, 1);
         afterStart = view.status[0];
     };
     FakeDialog again;
     Run(again);
     EXPECT_EQ(afterStart, "Conversion - 0%");
-    EXPECT_FALSE(driver.OnEngineNotify(4, 0));
+    EXPECT_FALSE(driver.OnEngineNotify(CMediaGraph::kGraphStopped, 0));
 }
 
 TEST_F(BatchDriverTest, StopWhileIdleRestoresCommandsAndStopsTheLastEngine) {
@@ -304,5 +314,6 @@ TEST_F(BatchDriverTest, NeverConvertsAClipOntoItself) {
     EXPECT_EQ(Run(dialog), S_OK);
     EXPECT_EQ(converter.destinations, (std::vector<std::string>{"/out/b_converted.avi"}));
     EXPECT_EQ(view.status, (std::vector<std::string>{"Error", "Complete"}));
-    EXPECT_EQ(view.log[2], " \xE2\x80\xA2 Error: the output would replace the source file: " + longName);
+    EXPECT_EQ(view.log[2],
+              " \xE2\x80\xA2 Error: the output would replace the source file: " + longName);
 }

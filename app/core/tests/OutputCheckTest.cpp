@@ -45,7 +45,6 @@ struct View : IBatchView {
     void SetBusy(bool) override {}
     void PumpMessages() override {}
     std::string OutputFolder() const override { return folder; }
-    void ShowConversionException() override {}
     void ShowWarning(int row, const std::string& text) override {
         warnings.emplace_back(row, text);
         IBatchView::ShowWarning(row, text);
@@ -57,11 +56,11 @@ struct View : IBatchView {
 struct CopyingConverter : IClipConverter {
     QString written;
     HRESULT result = S_OK;
-    HRESULT ConvertClip(const std::string& destination, CProjectItem&,
-                        ConversionSettings&) override {
+    ClipResult ConvertClip(const std::string& destination, CProjectItem&,
+                           ConversionSettings&) override {
         QFile::remove(QString::fromStdString(destination));
         EXPECT_TRUE(QFile::copy(written, QString::fromStdString(destination)));
-        return result;
+        return {result, {}};
     }
     void StopEngine() override {}
 };
