@@ -149,11 +149,12 @@ TEST_F(OutputVerificationTest, AnOutputWithNothingPlayableFailsTheClipAndIsRemov
         << view.log[2];
     EXPECT_FALSE(QFile::exists(m_temp.path() + "/source_1411kbps-44kHz-Stereo.wav"));
 
-    // A failed run is not read back.
+    // A failed run is not read back: its own reason is the one logged.
     converter.result = E_FAIL;
     EXPECT_EQ(Convert(garbage, 2 * kSecond), E_FAIL);
     EXPECT_EQ(view.status[0], "Error");
-    EXPECT_EQ(view.log.size(), 2u);
+    ASSERT_EQ(view.log.size(), 3u);
+    EXPECT_EQ(view.log[2], " \xE2\x80\xA2 Error: Unspecified error (0x80004005)");
 }
 
 // An output that cannot be read at all (gone, or no answer in time) says nothing about the run:
