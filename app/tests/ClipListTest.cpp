@@ -309,8 +309,11 @@ TEST_F(ClipListTest, FilesOnTheCommandLineAreAddedOnceTheWindowRuns) {
     QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 2, 20000);
     EXPECT_EQ(list->topLevelItem(0)->text(0), media.wav);
     EXPECT_EQ(list->topLevelItem(1)->text(0), media.avi);
-    ASSERT_EQ(m_messages.size(), 1);
+    // Every refused file is said, the missing ones too.
+    ASSERT_EQ(m_messages.size(), 3);
     EXPECT_TRUE(m_messages[0].endsWith(" File: notes.avi")) << m_messages[0].toStdString();
+    EXPECT_TRUE(m_messages[1].endsWith("No such file or directory. File: vanished.avi"));
+    EXPECT_TRUE(m_messages[2].endsWith("No such file or directory. File: -dashed.wav"));
     EXPECT_TRUE(window->IsCommandEnabled(CMainDlg::kConvert));
 }
 
