@@ -29,9 +29,9 @@ void SetClipFileChooser(ClipFileChooser chooser) {
     FileChooser() = std::move(chooser);
 }
 
-QStringList ChooseClipFiles(QWidget* owner) {
-    if (FileChooser()) return FileChooser()(owner);
-    return QFileDialog::getOpenFileNames(owner, QString(), QString(),
+QStringList ChooseClipFiles(QWidget* owner, const QString& folder) {
+    if (FileChooser()) return FileChooser()(owner, folder);
+    return QFileDialog::getOpenFileNames(owner, QString(), folder,
                                          cliplist::AddClipFilters().join(QStringLiteral(";;")));
 }
 

@@ -10,11 +10,11 @@ class QWidget;
 // picker and the message box of a rejected file. Each can be replaced (tests do, to run
 // without a person at the screen); an empty function restores the real dialog.
 
-// Modal open-file dialog with the Add clip filters and multiple selection; the chosen paths,
-// empty when cancelled.
-using ClipFileChooser = std::function<QStringList(QWidget* owner)>;
+// Modal open-file dialog with the Add clip filters and multiple selection, opened in folder (the
+// working folder when empty); the chosen paths, empty when cancelled.
+using ClipFileChooser = std::function<QStringList(QWidget* owner, const QString& folder)>;
 void SetClipFileChooser(ClipFileChooser chooser);
-QStringList ChooseClipFiles(QWidget* owner);
+QStringList ChooseClipFiles(QWidget* owner, const QString& folder);
 
 // The output folder picker; true and the folder in path when the user chose one.
 using OutputFolderChooser = std::function<bool(QWidget* owner, QString& path)>;

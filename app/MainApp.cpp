@@ -93,6 +93,6 @@ bool CMainApp::InitInstance() {
     return false;
 }
 
-void CMainApp::WinHelp() {
-    OpenUrl(QUrl::fromLocalFile(m_helpFilePath));
+bool CMainApp::WinHelp() {
+    return OpenUrl(QUrl::fromLocalFile(m_helpFilePath));
 }

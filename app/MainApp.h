@@ -36,9 +36,9 @@ public:
     // "-" are ignored up to a "--" (Qt has already taken its own options).
     static QStringList CommandLineFiles(const QStringList& arguments);
 
-    // Opens the help file at its default topic, whatever the caller asked for. The result is
-    // not examined.
-    void WinHelp();
+    // Opens the help file at its default topic, whatever the caller asked for. False when
+    // nothing on this computer could open it.
+    bool WinHelp();
 
     const QString& HelpFilePath() const { return m_helpFilePath; }
     void SetHelpFilePath(const QString& path) { m_helpFilePath = path; }

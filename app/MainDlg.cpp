@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "BatchDialogs.h"
+#include "ClipDialogs.h"
 #include "CommandBar.h"
 #include "Links.h"
 #include "MainApp.h"
@@ -203,6 +204,11 @@ void CMainDlg::ShowError(const ClipResult& result) {
     AskBatchQuestion(QStringLiteral("Error"), text, QMessageBox::Ok);
 }
 
+void CMainDlg::ShowBatchLine(const QString& text) {
+    m_progress->setFormat(text);
+    m_progress->setTextVisible(!text.isEmpty());
+}
+
 void CMainDlg::PumpMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
@@ -283,26 +289,44 @@ void CMainDlg::UpdateData(bool saveAndValidate) {
         m_outputFolderEdit->setText(m_outputFolder);
 }
 
+namespace {
+
+// Said when the desktop has nothing that opens a link, so that the user learns where to go.
+void SayNothingOpened(const QString& what, const QString& where) {
+    ShowClipMessage(QStringLiteral("Brontwell Kestrine"),
+                    QStringLiteral("Nothing on this computer could open %1:\n%2").arg(what, where));
+}
+
+}  // namespace
+
 void CMainDlg::OnHelp() {
-    if (CMainApp* app = CMainApp::Instance()) {
-        app->WinHelp();
-        return;
-    }
-    OpenUrl(QUrl::fromLocalFile(HelpFilePathFor(QCoreApplication::applicationFilePath())));
+    CMainApp* app = CMainApp::Instance();
+    const QString path =
+        app ? app->HelpFilePath() : HelpFilePathFor(QCoreApplication::applicationFilePath());
+    const bool opened = app ? app->WinHelp() : OpenUrl(QUrl::fromLocalFile(path));
+    if (!opened) SayNothingOpened(QStringLiteral("the help page"), path);
 }
 
 void CMainDlg::OnHomePage() {
-    OpenUrl(HomePageUrl());
+    const QUrl url = HomePageUrl();
+    if (!OpenUrl(url)) SayNothingOpened(QStringLiteral("the home page"), url.toString());
 }
 
 void CMainDlg::OnSupport() {
-    OpenUrl(SupportUrl());
+    const QUrl url = SupportUrl();
+    if (!OpenUrl(url)) SayNothingOpened(QStringLiteral("a mail to support"), url.path());
 }
 
 void CMainDlg::OnExit() {
     if (m_batchRunning) {
-        // The engine and the clips are in use until OnConvert returns: stop the batch and let
-        // OnConvert end the modal run on its way out.
+        // A second Exit while the stopped batch is still returning has nothing left to ask.
+        if (m_exitAfterBatch) return;
+        if (AskBatchQuestion(QStringLiteral("Brontwell Kestrine"),
+                             QStringLiteral("A conversion is running. Stop it and exit?"),
+                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return;
+        // The engine and the clips are in use until OnConvert returns: stop the batch as Stop
+        // does and let OnConvert end the modal run on its way out.
         m_exitAfterBatch = true;
         OnStop();
         return;

@@ -166,6 +166,12 @@ private:
     void InitDialog();
     void InitCommandBar();
     void InitClipList();
+    // The output folder of the last batch (or the last one browsed to) across restarts; a
+    // remembered folder that no longer exists is not recalled.
+    void RememberOutputFolder();
+    void RecallOutputFolder();
+    // The whole batch's progress on the progress bar; empty hides it.
+    void ShowBatchLine(const QString& text);
     // Destroys the engine (when there is one) and clears m_engine.
     void DestroyEngine();
     // Destroys the clips from the tail, then the collection.

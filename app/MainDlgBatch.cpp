@@ -86,6 +86,9 @@ public:
         m_window.AddLogLine(std::string_view(line));
     }
     void SetProgressPosition(int percent) override { m_window.m_progress->setValue(percent); }
+    void SetBatchLine(const std::string& text) override {
+        m_window.ShowBatchLine(QString::fromStdString(text));
+    }
     void SetBusy(bool busy) override { m_window.SetBusy(busy); }
     void PumpMessages() override { m_window.PumpMessages(); }
     std::string OutputFolder() const override { return m_window.m_outputFolder.toStdString(); }
@@ -153,6 +156,7 @@ void CMainDlg::OnConvert() {
         ShowError(ready);
         return;
     }
+    RememberOutputFolder();
 
     std::vector<CProjectItem*> rows;
     for (int row = 0; row < m_clipList->topLevelItemCount(); ++row)

@@ -17,9 +17,15 @@
 #include "ClipDialogs.h"
 #include "ClipRows.h"
 #include "MainDlg.h"
+#include "ProfileStore.h"
 #include "SkinBitmaps.h"
 
 namespace {
+
+// Where the folders used last are remembered, in the profile beside the settings.
+constexpr const char* kFolderSection = "Folders";
+constexpr const char* kAddClipFolder = "AddClip";
+constexpr const char* kOutputFolder = "Output";
 
 const QColor kClipTextColour(76, 76, 96);
 const QColor kClipBackColour(230, 230, 230);
@@ -129,13 +135,21 @@ void CMainDlg::InitClipList() {
     list->viewport()->setAcceptDrops(true);
     list->setDragDropMode(QAbstractItemView::DropOnly);
     list->viewport()->installEventFilter(new CClipDropFilter(this, list));
+    // Long paths keep their file name in view: the middle gives way (the tooltip has it all).
+    list->setTextElideMode(Qt::ElideMiddle);
     list->setUpdatesEnabled(true);
+    RecallOutputFolder();
 }
 
 void CMainDlg::OnAddClip() {
     if (!m_clipList->isEnabled()) return;
-    const QStringList paths = ChooseClipFiles(this);
-    if (!paths.isEmpty()) AddFiles(paths);
+    const QStringList paths =
+        ChooseClipFiles(this, CProfileStore::GetText(kFolderSection, kAddClipFolder));
+    if (!paths.isEmpty()) {
+        CProfileStore::SetText(kFolderSection, kAddClipFolder,
+                               QFileInfo(paths.front()).absolutePath());
+        AddFiles(paths);
+    }
     if (m_clipList->topLevelItemCount() > 0) EnableClipCommands(true);
 }
 
@@ -174,7 +188,13 @@ void CMainDlg::AddFiles(const QStringList& paths) {
         if (!m_currentClip && !m_clips.empty()) m_currentClip = m_clips.front().get();
     }
     if (const int rows = m_clipList->topLevelItemCount(); rows > 0) {
-        m_clipList->setCurrentItem(m_clipList->topLevelItem(rows - 1));
+        QTreeWidgetItem* last = m_clipList->topLevelItem(rows - 1);
+        m_clipList->setCurrentItem(last);
+        // Laid out now rather than later, so that a horizontal scroll bar that the new rows bring
+        // already takes its room when the last row is scrolled fully into view.
+        m_clipList->doItemsLayout();
+        QMetaObject::invokeMethod(m_clipList, "updateGeometries");
+        m_clipList->scrollToItem(last, QAbstractItemView::EnsureVisible);
         EnableClipCommands(true);
     }
 }
@@ -186,6 +206,7 @@ int CMainDlg::AddClipRow(CProjectItem& clip, const QString& sizeText) {
 
     auto* item = new QTreeWidgetItem;
     item->setText(cliplist::kColumnSource, QString::fromStdString(clip.GetPath()));
+    item->setToolTip(cliplist::kColumnSource, item->text(cliplist::kColumnSource));
     item->setIcon(cliplist::kColumnSource,
                   QIcon(LoadMaskedBitmap(cliplist::BitmapForImage(image),
                                          QSize(kRowIconSize, kRowIconSize))));
@@ -234,6 +255,20 @@ void CMainDlg::OnBrowse() {
     QString chosen;
     if (!ChooseOutputFolder(this, chosen) || chosen.isEmpty()) return;
     m_outputFolder = chosen;
+    m_outputFolderEdit->setText(m_outputFolder);
+    RememberOutputFolder();
+}
+
+void CMainDlg::RememberOutputFolder() {
+    CProfileStore::SetText(kFolderSection, kOutputFolder,
+                           QFileInfo(m_outputFolder).absoluteFilePath());
+}
+
+void CMainDlg::RecallOutputFolder() {
+    // A folder that is gone is forgotten: the first added clip's folder is the default again.
+    const QString folder = CProfileStore::GetText(kFolderSection, kOutputFolder);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) return;
+    m_outputFolder = folder;
     m_outputFolderEdit->setText(m_outputFolder);
 }
 

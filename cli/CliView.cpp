@@ -45,8 +45,8 @@ void CCliView::SetRowStatus(int row, const std::string& text) {
         std::fflush(m_out);
         m_reported[row] = true;
     } else if (m_progressLine && text.starts_with("Conversion - ")) {
-        std::fprintf(m_err, "\r\033[K[%d/%zu] %s: %s", row + 1, m_names.size(),
-                     m_names[row].c_str(), text.c_str());
+        std::fprintf(m_err, "\r\033[K%s \xC2\xB7 %s: %s", m_batchLine.c_str(), m_names[row].c_str(),
+                     text.c_str());
         std::fflush(m_err);
         m_progressShown = true;
     }

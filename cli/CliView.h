@@ -23,6 +23,8 @@ public:
     void SetBusy(bool busy) override {}
     void PumpMessages() override;
     std::string OutputFolder() const override { return m_outputFolder; }
+    // Leads the progress line ("Clip 3 of 10 · about 0:42 left · name: Conversion - 42%").
+    void SetBatchLine(const std::string& text) override { m_batchLine = text; }
     // The log line on stdout, and "kestrine-cli: warning: <clip>: <text>" on stderr, so that a
     // script reading only the status lines or only stderr still learns of it.
     void ShowWarning(int row, const std::string& text) override;
@@ -49,6 +51,7 @@ private:
     std::vector<std::string> m_status;
     std::vector<bool> m_reported;
     std::string m_outputFolder;
+    std::string m_batchLine;
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_progressLine;

@@ -109,6 +109,19 @@ int CProfileStore::GetInt(const QString& section, const QString& name, int defau
 }
 
 void CProfileStore::SetInt(const QString& section, const QString& name, int value) {
+    SetValue(section, name, value);
+}
+
+QString CProfileStore::GetText(const QString& section, const QString& name) {
+    if (!PrepareProfile(FilePath())) return {};
+    return Open().value(section + "/" + name).toString();
+}
+
+void CProfileStore::SetText(const QString& section, const QString& name, const QString& value) {
+    SetValue(section, name, value);
+}
+
+void CProfileStore::SetValue(const QString& section, const QString& name, const QVariant& value) {
     QString path = FilePath();
     if (!PrepareProfile(path) || !ClearLock(path)) return;
     QSettings settings = Open();

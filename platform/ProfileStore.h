@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 
-// The user's profile: integer values under organisation "Brontwell", application "kestrine".
-// This is the only place in the project that touches QSettings. On Linux the values live in an
-// INI file under the user's configuration folder.
+// The user's profile: integer and text values under organisation "Brontwell", application
+// "kestrine". This is the only place in the project that touches QSettings. On Linux the values
+// live in an INI file under the user's configuration folder.
 //
 // The profile is a convenience, never a reason to fail or wait: a damaged file (random bytes,
 // a line cut off, binary zeros) is renamed to "<file>.corrupt-<UTC time>" so the user keeps it,
@@ -28,6 +29,10 @@ public:
     static int GetInt(const QString& section, const QString& name, int defaultValue);
     // Writes an integer; write errors are ignored (the profile is a convenience, not data).
     static void SetInt(const QString& section, const QString& name, int value);
+    // Reads a text (a folder, say); a missing value yields an empty text.
+    static QString GetText(const QString& section, const QString& name);
+    // Writes a text; write errors are ignored, as for SetInt.
+    static void SetText(const QString& section, const QString& name, const QString& value);
 
     // Points the store at another configuration folder (tests use a temporary folder).
     static void UseFolder(const QString& folder);
@@ -39,4 +44,7 @@ public:
     // True when data is a profile this store can trust: UTF-8 text without control characters,
     // ending with a line break, every line blank, a comment, a [section] or a key=value.
     static bool IsSoundProfile(const QByteArray& data);
+
+private:
+    static void SetValue(const QString& section, const QString& name, const QVariant& value);
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -127,7 +128,12 @@ CBatchDriver::CBatchDriver(IBatchView& view, IClipConverter& converter)
     : m_view(view),
       m_converter(converter),
       m_ownReader(std::make_unique<COutputProbe>()),
-      m_outputReader(m_ownReader.get()) {}
+      m_outputReader(m_ownReader.get()),
+      m_clock([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      }) {}
 
 void CBatchDriver::SeedSettings(ConversionSettings& settings, const CProjectItem* firstClip) const {
     if (m_lastAudio.formatTag != kFormatTagNone) {
@@ -150,15 +156,21 @@ HRESULT CBatchDriver::Convert(const std::vector<CProjectItem*>& rows, IBatchSett
     HRESULT result = E_FAIL;
     m_continueBatch = true;
     m_sweptFolders.clear();
+    bool confirmed = false;
 
     ConversionSettings& settings = dialog.Settings();
     SeedSettings(settings, rows.empty() ? nullptr : rows.front());
 
     if (dialog.RunModal()) {
+        confirmed = true;
         m_running = true;
         m_view.SetBusy(true);
-        for (int row = 0; row < static_cast<int>(rows.size()); ++row)
+        std::vector<RefTime> lengths;
+        for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
             m_view.SetRowStatus(row, batchtext::kIdle);
+            lengths.push_back(rows[row]->GetMediaStop() - rows[row]->GetMediaStart());
+        }
+        m_progress.Start(std::move(lengths), m_clock());
 
         for (int row = 0; row < static_cast<int>(rows.size()) && m_continueBatch; ++row) {
             if (!ConvertRow(row, *rows[row], settings, result)) break;
@@ -172,6 +184,10 @@ HRESULT CBatchDriver::Convert(const std::vector<CProjectItem*>& rows, IBatchSett
 
     m_view.SetBusy(false);
     if (SUCCEEDED(result)) m_view.AddLogLine(batchtext::kFinished);
+    if (confirmed) {
+        m_view.AddLogLine(batchtext::kSummary + m_progress.Summary(m_clock()));
+        m_view.SetBatchLine({});
+    }
     m_view.SetProgressPosition(0);
     return result;
 }
@@ -180,6 +196,8 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
                               HRESULT& result) {
     m_view.SelectRow(row);
     m_view.SetRowStatus(row, batchtext::kConvert);
+    m_progress.ClipStarted(row);
+    m_view.SetBatchLine(m_progress.Line(m_clock()));
 
     const std::string name =
         MakeOutputName(OutputKindFor(settings), clip.GetName(), OutputSuffixFor(settings));
@@ -197,6 +215,7 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
     if (!clip.GetPath().empty() && IsSameFile(destination, clip.GetPath())) {
         m_view.AddLogLine(batchtext::kSameFile + name);
         m_view.SetRowStatus(row, batchtext::kError);
+        m_progress.ClipEnded(CBatchProgress::Outcome::Failed);
         result = E_INVALIDARG;
         return true;
     }
@@ -209,6 +228,7 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
         // not call a batch that ended in an exception successful.
         m_view.ShowClipError(row, batchtext::kException);
         m_view.SetRowStatus(row, batchtext::kError);
+        m_progress.ClipEnded(CBatchProgress::Outcome::Failed);
         result = E_UNEXPECTED;
         return false;
     }
@@ -217,11 +237,14 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
     result = outcome.code;
     if (outcome.code == S_OK) {
         m_view.SetRowStatus(row, batchtext::kComplete);
+        m_progress.ClipEnded(CBatchProgress::Outcome::Complete);
     } else if (outcome.code == E_ABORT) {
         m_view.SetRowStatus(row, batchtext::StoppedAt(clip.GetProgress()));
+        m_progress.ClipEnded(CBatchProgress::Outcome::Stopped);
     } else {
         m_view.ShowClipError(row, outcome.Reason());
         m_view.SetRowStatus(row, batchtext::kError);
+        m_progress.ClipEnded(CBatchProgress::Outcome::Failed);
     }
     return true;
 }
@@ -269,6 +292,10 @@ bool CBatchDriver::OnEngineNotify(int k, long long lParam) {
             return true;
         case CMediaGraph::kProgress:
             if (m_currentClip) m_currentClip->SetProgress(static_cast<int>(lParam / 100));
+            if (m_running) {
+                m_progress.ClipProgress(static_cast<int>(lParam));
+                m_view.SetBatchLine(m_progress.Line(m_clock()));
+            }
             ShowProgress(static_cast<int>(lParam));
             m_view.PumpMessages();
             return true;

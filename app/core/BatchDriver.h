@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "BatchProgress.h"
 #include "ConversionSettings.h"
 #include "OutputCheck.h"
 #include "Result.h"
@@ -33,6 +36,8 @@ inline constexpr const char* kUnreadableOutput =
     "the output could not be read back to check its length: ";
 inline constexpr const char* kUnplayableOutput =
     "the output holds nothing playable and was removed: ";
+// Starts the summary line that ends every batch (followed by CBatchProgress::Summary).
+inline constexpr const char* kSummary = " \xE2\x80\xA2 Batch: ";
 
 // "Conversion - %d%%" and "Stopped - %d%%".
 std::string Converting(int percent);
@@ -92,6 +97,9 @@ public:
     virtual void ShowWarning(int row, const std::string& text) {
         AddLogLine(batchtext::kWarning + text);
     }
+    // The whole batch's progress ("Clip 3 of 10 · about 0:42 left"), whenever it changes while a
+    // batch runs; empty when the batch has ended.
+    virtual void SetBatchLine(const std::string& text) {}
     // Why row failed (text without bullet); the row shows "Error". Never a modal box: a batch
     // runs unattended. The log gets batchtext::kErrorLine + text.
     virtual void ShowClipError(int row, const std::string& text) {
@@ -151,6 +159,9 @@ public:
     // null turns the check off. Default: the engine's file opener (COutputProbe).
     void SetOutputReader(IOutputReader* reader) { m_outputReader = reader; }
 
+    // The clock the batch's time estimates read, in milliseconds (default: a steady clock).
+    void SetClock(std::function<std::int64_t()> clock) { m_clock = std::move(clock); }
+
     bool IsRunning() const { return m_running; }
     CProjectItem* CurrentClip() const { return m_currentClip; }
     OutputFormat LastOutputFormat() const { return m_lastOutputFormat; }
@@ -171,6 +182,8 @@ private:
     std::unique_ptr<IOutputReader> m_ownReader;
     IOutputReader* m_outputReader = nullptr;
     std::set<std::string> m_sweptFolders;  // output folders cleared of stale files this batch
+    std::function<std::int64_t()> m_clock;
+    CBatchProgress m_progress;
     bool m_continueBatch = false;
     bool m_running = false;
     CProjectItem* m_currentClip = nullptr;

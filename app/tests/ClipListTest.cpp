@@ -22,6 +22,7 @@
 #include "ClipRows.h"
 #include "MainApp.h"
 #include "MainDlg.h"
+#include "ProfileStore.h"
 #include "TestMedia.h"
 
 using testmedia::Kind;
@@ -61,7 +62,8 @@ protected:
     void SetUp() override {
         TestApp();
         ASSERT_FALSE(SharedMedia().avi.isEmpty());
-        SetClipFileChooser([this](QWidget*) {
+        CProfileStore::UseFolder(m_profile.path());  // the folders the window remembers
+        SetClipFileChooser([this](QWidget*, const QString&) {
             ++m_chooserCalls;
             return m_nextFiles;
         });
@@ -98,6 +100,7 @@ protected:
 
     QString Cell(int row, int column) const { return m_list->topLevelItem(row)->text(column); }
 
+    QTemporaryDir m_profile;
     std::unique_ptr<CMainDlg> m_dlg;
     QTreeWidget* m_list = nullptr;
     QStringList m_nextFiles;
@@ -161,6 +164,7 @@ TEST_F(ClipListTest, MixedBatchAddsOnlyAcceptedFilesWithTheirRows) {
         EXPECT_EQ(clip->GetListPos().has_value(), true);
         EXPECT_EQ(clip->GetListPos()->operator->()->get(), clip.get());
         EXPECT_EQ(Cell(row, 0), paths[row]);
+        EXPECT_EQ(m_list->topLevelItem(row)->toolTip(0), paths[row]);
         EXPECT_EQ(clip->GetName(), QFileInfo(paths[row]).fileName().toStdString());
         EXPECT_EQ(Cell(row, 1), frames[row]);
         EXPECT_EQ(Cell(row, 2), durations[row]);
@@ -202,6 +206,23 @@ TEST_F(ClipListTest, OutputFolderFollowsTheFirstAcceptedClipOnlyAndTheBrowser) {
     m_dlg->OnBrowse();
     EXPECT_EQ(m_dlg->OutputFolder(), media.dir.path());
     EXPECT_EQ(m_dlg->OutputFolderControl()->text(), media.dir.path());
+}
+
+// Long paths give way in the middle, so the file name stays visible, and the tooltip holds the
+// whole path; the newest row is always fully in view, also once a horizontal scroll bar shows.
+TEST_F(ClipListTest, NewestRowIsFullyInViewAndLongPathsKeepTheirName) {
+    const Media& media = SharedMedia();
+    EXPECT_EQ(m_list->textElideMode(), Qt::ElideMiddle);
+    for (int round = 0; round < 14; ++round) {
+        Add({media.wav});
+        QApplication::processEvents();  // the list's delayed layout, which may bring a scroll bar
+        const QRect last =
+            m_list->visualItemRect(m_list->topLevelItem(m_list->topLevelItemCount() - 1));
+        // Vertically: the row is wider than the list, which scrolls sideways.
+        EXPECT_GE(last.top(), 0) << "after row " << round;
+        EXPECT_LE(last.bottom(), m_list->viewport()->rect().bottom()) << "after row " << round;
+    }
+    EXPECT_EQ(m_list->topLevelItem(13)->toolTip(0), media.wav);
 }
 
 TEST_F(ClipListTest, RemoveFollowsTheSelectionRules) {

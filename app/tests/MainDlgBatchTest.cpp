@@ -7,11 +7,14 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "BatchDialogs.h"
+#include "ClipDialogs.h"
 #include "MainDlg.h"
 #include "MediaFramework.h"
 #include "ProfileStore.h"
@@ -62,6 +65,7 @@ protected:
         m_dlg.reset();
         SetBatchQuestion({});
         SetSettingsRunner({});
+        SetClipFileChooser({});
     }
 
     QString Status() const { return m_dlg->ClipListControl()->topLevelItem(0)->text(4); }
@@ -95,7 +99,8 @@ TEST_F(MainDlgBatchTest, ConvertWritesTheClipAndReportsCompletion) {
     ASSERT_GE(log.size(), 3);
     EXPECT_EQ(log[0], "Converting file: mjpegpcm_1s.avi");
     EXPECT_EQ(log[1], QString::fromUtf8(" \xE2\x80\xA2 to: mjpegpcm_1s_converted.avi"));
-    EXPECT_EQ(log.back(), QString::fromUtf8(" \xE2\x80\xA2 Conversion finished succesful..."));
+    EXPECT_EQ(log[log.size() - 2],
+              QString::fromUtf8(" \xE2\x80\xA2 Conversion finished succesful..."));
     // Idle again: Convert active, Stop ghosted.
     EXPECT_TRUE(m_dlg->IsCommandEnabled(CMainDlg::kConvert));
     EXPECT_FALSE(m_dlg->IsCommandEnabled(CMainDlg::kStop));
@@ -122,6 +127,121 @@ TEST_F(MainDlgBatchTest, MissingFolderIsCreatedOnYesAndLeftAloneOnNo) {
     EXPECT_EQ(m_dialogRuns, 1);
     EXPECT_TRUE(QDir(missing).entryList(QDir::Files).isEmpty());
     EXPECT_NE(Status(), "Complete");
+
+    // A nested folder is not created (one level only): the box gives the system's reason.
+    m_questions.clear();
+    const QString nested = m_out.path() + "/a/b";
+    m_dlg->OutputFolderControl()->setText(nested);
+    m_dlg->OnConvert();
+    ASSERT_EQ(m_questions.size(), 2);
+    EXPECT_EQ(m_questions[1],
+              "Error|Cannot create " + nested + ": No such file or directory (0x80070002)");
+    EXPECT_EQ(LogLines(*m_dlg).back(), QString::fromUtf8(" \xE2\x80\xA2 Error: cannot create ") +
+                                           nested + ": No such file or directory");
+    EXPECT_EQ(m_dialogRuns, 1);
+}
+
+// Left alone, a batch runs to its end: a failing clip gets "Error" and its reason in the log,
+// no box opens, and the later clips convert. The bar shows the whole batch's progress, and a
+// summary follows the finish line.
+TEST_F(MainDlgBatchTest, UnattendedBatchLogsAFailureAndConvertsTheLaterClips) {
+    const QString gone = testmedia::MakeClip(testmedia::Kind::WavPcm, m_media.path(), 1.0);
+    ASSERT_FALSE(gone.isEmpty());
+    m_dlg->AddFiles({gone, m_clip});
+    ASSERT_EQ(m_dlg->ClipListControl()->topLevelItemCount(), 3);
+    ASSERT_TRUE(QFile::remove(gone));
+    m_dlg->OutputFolderControl()->setText(m_out.path());
+
+    QStringList barTexts;
+    bool boxSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget()) boxSeen = true;
+        QProgressBar* bar = m_dlg->ProgressControl();
+        if (bar->isTextVisible() && !barTexts.contains(bar->text())) barTexts << bar->text();
+    });
+    watch.start(0);
+    m_dlg->OnConvert();
+    watch.stop();
+
+    EXPECT_FALSE(boxSeen);
+    EXPECT_TRUE(m_questions.isEmpty()) << m_questions.join('\n').toStdString();
+    QTreeWidget* list = m_dlg->ClipListControl();
+    EXPECT_EQ(list->topLevelItem(0)->text(4), "Complete");
+    EXPECT_EQ(list->topLevelItem(1)->text(4), "Error");
+    EXPECT_EQ(list->topLevelItem(2)->text(4), "Complete");
+    const QStringList log = LogLines(*m_dlg);
+    const int failedAt =
+        log.indexOf(QString::fromUtf8(" \xE2\x80\xA2 to: pcm_1s_converted.avi")) + 1;
+    ASSERT_GT(failedAt, 0);
+    ASSERT_LT(failedAt, log.size());
+    EXPECT_TRUE(log[failedAt].startsWith(QString::fromUtf8(" \xE2\x80\xA2 Error: ")))
+        << log[failedAt].toStdString();
+    EXPECT_FALSE(log[failedAt].contains("0x"))
+        << "a reason, not a code: " << log[failedAt].toStdString();
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[log.size() - 2],
+              QString::fromUtf8(" \xE2\x80\xA2 Conversion finished succesful..."));
+    EXPECT_TRUE(log.back().startsWith(
+        QString::fromUtf8(" \xE2\x80\xA2 Batch: 2 complete, 1 failed, 0 stopped \xC2\xB7 0:00:")))
+        << log.back().toStdString();
+    for (const QString& clip : {QStringLiteral("Clip 1 of 3"), QStringLiteral("Clip 2 of 3"),
+                                QStringLiteral("Clip 3 of 3")})
+        EXPECT_FALSE(barTexts.filter(clip).isEmpty()) << barTexts.join('\n').toStdString();
+    EXPECT_FALSE(m_dlg->ProgressControl()->isTextVisible());
+}
+
+// Exit during a batch asks first: No lets the batch go on; Yes stops the running clip as Stop
+// does and ends the window once the batch has returned.
+TEST_F(MainDlgBatchTest, ExitDuringABatchAsksAndStopsOnlyOnYes) {
+    m_dlg->OutputFolderControl()->setText(m_out.path());
+    const QString question = "Brontwell Kestrine|A conversion is running. Stop it and exit?";
+    m_answer = QMessageBox::No;
+    QTimer::singleShot(0, m_dlg.get(), [this] { m_dlg->OnExit(); });
+    m_dlg->OnConvert();
+    EXPECT_EQ(m_questions, QStringList{question});
+    EXPECT_EQ(Status(), "Complete");
+    EXPECT_TRUE(m_dlg->isVisible());
+
+    m_questions.clear();
+    m_answer = QMessageBox::Yes;
+    QTimer::singleShot(0, m_dlg.get(), [this] { m_dlg->OnExit(); });
+    m_dlg->OnConvert();
+    EXPECT_EQ(m_questions, QStringList{question});
+    EXPECT_TRUE(Status().startsWith("Stopped - ")) << Status().toStdString();
+    EXPECT_TRUE(
+        LogLines(*m_dlg).contains(QString::fromUtf8(" \xE2\x80\xA2 Conversion stopped...")));
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(m_dlg->result(), QDialog::Accepted);
+}
+
+// The Add clip dialog's folder and the output folder come back in the next window; an output
+// folder that is gone by then gives way to the first added clip's folder.
+TEST_F(MainDlgBatchTest, FoldersAreRememberedAcrossRestarts) {
+    QStringList offered;
+    SetClipFileChooser([&](QWidget*, const QString& folder) {
+        offered << folder;
+        return QStringList{m_clip};
+    });
+    m_dlg->OnAddClip();
+    const QString out = m_out.path() + "/kept";
+    m_dlg->OutputFolderControl()->setText(out);
+    m_dlg->OnConvert();
+    ASSERT_TRUE(QFileInfo(out).isDir());
+
+    m_dlg = std::make_unique<CMainDlg>();
+    EXPECT_EQ(m_dlg->OutputFolderControl()->text(), out);
+    EXPECT_EQ(m_dlg->OutputFolder(), out);
+    m_dlg->OnAddClip();
+    EXPECT_EQ(offered, (QStringList{QString(), m_media.path()}));
+    EXPECT_EQ(m_dlg->OutputFolder(), out);
+
+    m_dlg.reset();
+    ASSERT_TRUE(QDir(out).removeRecursively());
+    m_dlg = std::make_unique<CMainDlg>();
+    EXPECT_TRUE(m_dlg->OutputFolderControl()->text().isEmpty());
+    m_dlg->AddFiles({m_clip});
+    EXPECT_EQ(m_dlg->OutputFolder(), m_media.path() + "/");
 }
 
 // A folder that takes no files is refused with the system's reason before the settings dialog:

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "ClipDialogs.h"
 #include "ClipProbe.h"
 #include "CommandBar.h"
 #include "ConversionEngine.h"
@@ -24,6 +25,7 @@
 #include "MainApp.h"
 #include "MainDlg.h"
 #include "PreviewPaneWidget.h"
+#include "ProfileStore.h"
 #include "VireoButton.h"
 
 class MainDlgTestPeer {
@@ -46,6 +48,7 @@ class MainDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApp();
+        CProfileStore::UseFolder(m_profile.path());
         SetUrlOpener([this](const QUrl& url) {
             m_opened.push_back(url);
             return true;
@@ -76,6 +79,7 @@ protected:
     }
 
     std::unique_ptr<CMainDlg> m_dlg;
+    QTemporaryDir m_profile;
     std::vector<QUrl> m_opened;
 };
 
@@ -140,6 +144,20 @@ TEST_F(MainDlgTest, HelpAndVendorLinksOpenTheirAddresses) {
     EXPECT_EQ(m_opened[2].path(), "support@example.com");
     EXPECT_EQ(QUrlQuery(m_opened[2]).queryItemValue("subject", QUrl::FullyDecoded),
               "Brontwell Kestrine " KESTRINE_VERSION " support");
+
+    // With nothing that opens them, each command says so and names where it would have gone.
+    QStringList said;
+    SetClipMessageSink(
+        [&](const QString& caption, const QString& text) { said << caption + "|" + text; });
+    SetUrlOpener([](const QUrl&) { return false; });
+    ClickCommand(CMainDlg::kHelp);
+    ClickCommand(CMainDlg::kHomePage);
+    ClickCommand(CMainDlg::kSupport);
+    SetClipMessageSink({});
+    const QString nothing = "Brontwell Kestrine|Nothing on this computer could open ";
+    EXPECT_EQ(said, (QStringList{nothing + "the help page:\n" + m_opened[0].toLocalFile(),
+                                 nothing + "the home page:\n" + m_opened[1].toString(),
+                                 nothing + "a mail to support:\nsupport@example.com"}));
 
     // A renamed executable looks for a help file of its own name.
     EXPECT_EQ(HelpFilePathFor("/opt/tools/converter"), "/opt/tools/converter.html");

@@ -66,8 +66,10 @@ protected:
         const CliRun list = Run({"--list-encoders"});
         bool inWav = false;
         for (const QString& line : list.out.split('\n')) {
-            if (!line.startsWith(' ')) inWav = line.startsWith("Audio encoders (WAV/MP3)");
-            else if (inWav && line.contains(part, Qt::CaseInsensitive)) return line.trimmed();
+            if (!line.startsWith(' '))
+                inWav = line.startsWith("Audio encoders (WAV/MP3)");
+            else if (inWav && line.contains(part, Qt::CaseInsensitive))
+                return line.trimmed();
         }
         return {};
     }
@@ -82,16 +84,25 @@ TEST_F(CliTest, ConvertsAMixedBatchToAvi) {
     const QString mjpeg = Clip(Kind::AviMjpegPcm);
     const QString mpeg = Clip(Kind::Mpeg1System);
     const CliRun run = Run({"--format", "avi", "--width", "160", "--height", "120", "--fps", "10",
-                            "--video-encoder", "_Uncompressed_", "--audio-encoder", "_Uncompressed_",
-                            "--out", m_out, mjpeg, mpeg});
+                            "--video-encoder", "_Uncompressed_", "--audio-encoder",
+                            "_Uncompressed_", "--out", m_out, mjpeg, mpeg});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, QString("Converting file: mjpegpcm_2s.avi\n"
-                               " \u2022 to: mjpegpcm_2s_converted.avi\n"
-                               "mjpegpcm_2s.avi: Complete\n"
-                               "Converting file: mpeg1_2s.mpg\n"
-                               " \u2022 to: mpeg1_2s_converted.avi\n"
-                               "mpeg1_2s.mpg: Complete\n"
-                               " \u2022 Conversion finished succesful...\n"));
+    // The batch's summary follows the finish line.
+    const qsizetype summary = run.out.lastIndexOf(" \u2022 Batch: ");
+    ASSERT_GT(summary, 0) << run.out.toStdString();
+    EXPECT_TRUE(
+        QRegularExpression(
+            "^ \u2022 Batch: 2 complete, 0 failed, 0 stopped \u00b7 0:\\d\\d:\\d\\d elapsed\n$")
+            .match(run.out.mid(summary))
+            .hasMatch())
+        << run.out.mid(summary).toStdString();
+    EXPECT_EQ(run.out.left(summary), QString("Converting file: mjpegpcm_2s.avi\n"
+                                             " \u2022 to: mjpegpcm_2s_converted.avi\n"
+                                             "mjpegpcm_2s.avi: Complete\n"
+                                             "Converting file: mpeg1_2s.mpg\n"
+                                             " \u2022 to: mpeg1_2s_converted.avi\n"
+                                             "mpeg1_2s.mpg: Complete\n"
+                                             " \u2022 Conversion finished succesful...\n"));
     for (const QString name : {"mjpegpcm_2s_converted.avi", "mpeg1_2s_converted.avi"}) {
         const testmedia::ProbeResult p = testmedia::Probe(m_out + "/" + name);
         ASSERT_TRUE(p.ok) << name.toStdString();
@@ -115,7 +126,8 @@ TEST_F(CliTest, AudioOutputsAndRejectedFiles) {
     file.close();
 
     // Uncompressed WAV; the bad file is reported and makes the status 1, the others convert.
-    CliRun run = Run({"--format", "wav", "--audio-encoder", "_Uncompressed_", "--out", m_out, mp3, bogus, mono});
+    CliRun run = Run(
+        {"--format", "wav", "--audio-encoder", "_Uncompressed_", "--out", m_out, mp3, bogus, mono});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains("notes.avi")) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("song_2s.mp3: Complete\n"));

@@ -17,6 +17,7 @@ struct FakeView : IBatchView {
     std::vector<std::string> log;
     std::vector<bool> busy;
     std::vector<int> bar;
+    std::vector<std::string> batchLines;
     int selected = -1;
     std::string folder = "/out";
     std::function<void()> onPump;
@@ -31,6 +32,7 @@ struct FakeView : IBatchView {
         if (onPump) onPump();
     }
     std::string OutputFolder() const override { return folder; }
+    void SetBatchLine(const std::string& text) override { batchLines.push_back(text); }
 };
 
 // Plays a script per clip: the progress values it reports, then its result. A stop makes the
@@ -49,6 +51,8 @@ struct FakeConverter : IClipConverter {
     std::function<void(ConversionSettings&)> rewrite;
     bool stopped = false;
     int stops = 0;
+    std::int64_t* clock = nullptr;  // advanced by msPerProgress before each progress value
+    std::int64_t msPerProgress = 0;
 
     ClipResult ConvertClip(const std::string& destination, CProjectItem& clip,
                            ConversionSettings& settings) override {
@@ -61,6 +65,7 @@ struct FakeConverter : IClipConverter {
         stopped = false;
         driver->OnEngineNotify(CMediaGraph::kGraphRunning, 1);
         for (int value : script.progress) {
+            if (clock) *clock += msPerProgress;
             driver->OnEngineNotify(CMediaGraph::kProgress, value);
             if (stopped) return {E_ABORT, {}};
         }
@@ -107,8 +112,13 @@ protected:
     CBatchDriver driver{view, converter};
     std::vector<std::unique_ptr<CProjectItem>> clips;
     std::vector<CProjectItem*> rows;
+    std::int64_t now = 0;  // the batch's clock, in ms
 
-    void SetUp() override { converter.driver = &driver; }
+    void SetUp() override {
+        converter.driver = &driver;
+        converter.clock = &now;
+        driver.SetClock([this] { return now; });
+    }
 };
 
 }  // namespace
@@ -131,8 +141,11 @@ TEST_F(BatchDriverTest, StopDuringSecondClipLeavesLaterClipsIdle) {
     EXPECT_EQ(view.status, (std::vector<std::string>{"Complete", "Stopped - 42%", "Idle"}));
     EXPECT_EQ(converter.destinations.size(), 2u);
     EXPECT_EQ(converter.stops, 1);
-    ASSERT_FALSE(view.log.empty());
-    EXPECT_EQ(view.log.back(), " \xE2\x80\xA2 Conversion stopped...");
+    ASSERT_GE(view.log.size(), 2u);
+    EXPECT_EQ(view.log[view.log.size() - 2], " \xE2\x80\xA2 Conversion stopped...");
+    EXPECT_EQ(view.log.back(),
+              " \xE2\x80\xA2 Batch: 1 complete, 0 failed, 1 stopped, 1 not started \xC2\xB7 "
+              "0:00:00 elapsed");
     for (const std::string& line : view.log) EXPECT_EQ(line.find("finished"), std::string::npos);
     EXPECT_EQ(view.busy, (std::vector<bool>{true, false}));
     EXPECT_EQ(view.bar.back(), 0);
@@ -146,7 +159,7 @@ TEST_F(BatchDriverTest, FailuresAreLoggedWithTheirReasonAndTheLastClipDecidesThe
     converter.scripts["b.avi"] = {{0, 3000}, E_FAIL};
     EXPECT_EQ(Run(first), E_FAIL);
     EXPECT_EQ(view.status, (std::vector<std::string>{"Complete", "Error"}));
-    EXPECT_EQ(view.log.back(), " \xE2\x80\xA2 Error: Unspecified error (0x80004005)");
+    EXPECT_EQ(view.log[view.log.size() - 2], " \xE2\x80\xA2 Error: Unspecified error (0x80004005)");
 
     view.log.clear();
     converter.scripts.clear();
@@ -154,11 +167,39 @@ TEST_F(BatchDriverTest, FailuresAreLoggedWithTheirReasonAndTheLastClipDecidesThe
     FakeDialog second;
     EXPECT_EQ(Run(second), S_OK);
     EXPECT_EQ(view.status, (std::vector<std::string>{"Error", "Complete"}));
-    EXPECT_EQ(view.log, (std::vector<std::string>{
-                            "Converting file: a.avi", " \xE2\x80\xA2 to: a_converted.avi",
-                            " \xE2\x80\xA2 Error: theoraenc does not fit", "Converting file: b.avi",
-                            " \xE2\x80\xA2 to: b_converted.avi",
-                            " \xE2\x80\xA2 Conversion finished succesful..."}));
+    EXPECT_EQ(
+        view.log,
+        (std::vector<std::string>{
+            "Converting file: a.avi", " \xE2\x80\xA2 to: a_converted.avi",
+            " \xE2\x80\xA2 Error: theoraenc does not fit", "Converting file: b.avi",
+            " \xE2\x80\xA2 to: b_converted.avi", " \xE2\x80\xA2 Conversion finished succesful...",
+            " \xE2\x80\xA2 Batch: 1 complete, 1 failed, 0 stopped \xC2\xB7 0:00:00 elapsed"}));
+}
+
+// The batch line: which clip of how many, and the time left once the speed measured so far
+// rests on enough of the batch; here 1 s of the clock per progress value.
+TEST_F(BatchDriverTest, BatchLineEstimatesTheTimeLeftFromTheSpeedSoFar) {
+    AddClips({"a.avi", "b.avi"});
+    rows[0]->SetMediaStop(10 * kRefTimePerSecond);
+    rows[1]->SetMediaStop(20 * kRefTimePerSecond);
+    driver.SetOutputReader(nullptr);
+    converter.msPerProgress = 1000;
+    converter.scripts["a.avi"] = {{2500, 5000, 7500, 10000}};
+    converter.scripts["b.avi"] = {{5000}, E_FAIL};
+    FakeDialog dialog;
+    Run(dialog);
+    const std::string dot = " \xC2\xB7 ";
+    EXPECT_EQ(view.batchLines,
+              (std::vector<std::string>{
+                  "Clip 1 of 2", "Clip 1 of 2", "Clip 1 of 2",
+                  // 7.5 s of media in 3 s: 22.5 s left at 2.5 times real time.
+                  "Clip 1 of 2" + dot + "about 0:09 left",
+                  // 10 s in 4 s; 20 s left.
+                  "Clip 1 of 2" + dot + "about 0:08 left", "Clip 2 of 2" + dot + "about 0:08 left",
+                  // 20 s in 5 s; 10 s left, rounded up.
+                  "Clip 2 of 2" + dot + "about 0:03 left", ""}));
+    EXPECT_EQ(view.log.back(),
+              " \xE2\x80\xA2 Batch: 1 complete, 1 failed, 0 stopped" + dot + "0:00:05 elapsed");
 }
 
 TEST_F(BatchDriverTest, DestinationsFollowFolderAndOutputKind) {

@@ -94,6 +94,7 @@ protected:
         view.log.clear();
         view.warnings.clear();
         CBatchDriver driver(view, converter);
+        driver.SetClock([] { return std::int64_t{0}; });
         Dialog dialog;
         return driver.Convert({&clip}, dialog);
     }
@@ -123,7 +124,9 @@ TEST_F(OutputVerificationTest, AShortOutputIsCompleteWithAWarningNamingWhatIsMis
                                         " \xE2\x80\xA2 to: source_1411kbps-44kHz-Stereo.wav",
                                         " \xE2\x80\xA2 Warning: the output is 2.0 s shorter than "
                                         "the clip (1.0 s of 3.0 s written)",
-                                        " \xE2\x80\xA2 Conversion finished succesful..."}));
+                                        " \xE2\x80\xA2 Conversion finished succesful...",
+                                        " \xE2\x80\xA2 Batch: 1 complete, 0 failed, 0 stopped "
+                                        "\xC2\xB7 0:00:00 elapsed"}));
 
     // As long as the clip: nothing to say.
     EXPECT_EQ(Convert(oneSecond, kSecond), S_OK);
@@ -142,7 +145,7 @@ TEST_F(OutputVerificationTest, AnOutputWithNothingPlayableFailsTheClipAndIsRemov
     EXPECT_EQ(Convert(garbage, 2 * kSecond), E_FAIL);
     EXPECT_EQ(view.status[0], "Error");
     EXPECT_TRUE(view.warnings.empty());
-    ASSERT_EQ(view.log.size(), 3u);
+    ASSERT_EQ(view.log.size(), 4u);
     EXPECT_EQ(view.log[2].rfind(
                   " \xE2\x80\xA2 Error: the output holds nothing playable and was removed: ", 0),
               0u)
@@ -153,7 +156,7 @@ TEST_F(OutputVerificationTest, AnOutputWithNothingPlayableFailsTheClipAndIsRemov
     converter.result = E_FAIL;
     EXPECT_EQ(Convert(garbage, 2 * kSecond), E_FAIL);
     EXPECT_EQ(view.status[0], "Error");
-    ASSERT_EQ(view.log.size(), 3u);
+    ASSERT_EQ(view.log.size(), 4u);
     EXPECT_EQ(view.log[2], " \xE2\x80\xA2 Error: Unspecified error (0x80004005)");
 }
 
