@@ -472,7 +472,7 @@ HRESULT CConversionEngine::WriteWav(const std::string& destination, GstElement* 
             if (xing && AddToGraph(xing)) {
                 hr = ConnectAudioEncoder(audioPin, audioEncoder, xing, "The Xing header writer");
                 if (SUCCEEDED(hr) && !gst_element_link(xing, wavWriter)) {
-                    SetMediaErrorText(ElementName(wavWriter) + " does not take MP3 audio");
+                    SetFailureText(ElementName(wavWriter) + " does not take MP3 audio");
                     hr = VFW_E_TYPE_NOT_ACCEPTED;
                 }
                 return hr;

@@ -220,8 +220,8 @@ TEST_F(OutputFormats, TagsOfTheSourceTravelIntoWavAndMp3) {
     for (auto [name, settings] : {std::pair{"out.wav", &wav}, std::pair{"out.mp3", &mp3}}) {
         SCOPED_TRACE(name);
         CProjectItem item = clip;
-        ASSERT_EQ(m_host.ConvertClip(Out(name).toStdString(), item, *settings), S_OK)
-            << MediaErrorText();
+        m_last = m_host.ConvertClip(Out(name).toStdString(), item, *settings);
+        ASSERT_EQ(m_last.code, S_OK) << m_last.reason;
         const QJsonObject tags = FileTags(Out(name));
         EXPECT_EQ(tags["title"].toString(), "Night Train");
         EXPECT_EQ(tags["artist"].toString(), "The Példa Band");
