@@ -25,7 +25,8 @@ template <typename List>
 bool Checked(const char* option, const std::string& value, const List& list,
              std::optional<std::string>& into, std::string& error) {
     if (!OneOf(list, value)) {
-        error = std::string(option) + " must be one of " + Joined(list) + " (not \"" + value + "\")";
+        error =
+            std::string(option) + " must be one of " + Joined(list) + " (not \"" + value + "\")";
         return false;
     }
     into = value;
@@ -42,7 +43,8 @@ bool CheckCombination(const CliOptions& o, std::string& error) {
         return given;
     };
     if (format == Avi) {
-        if (refuse(o.mpegType.has_value(), "--mpeg-type") || refuse(o.standard.has_value(), "--standard"))
+        if (refuse(o.mpegType.has_value(), "--mpeg-type") ||
+            refuse(o.standard.has_value(), "--standard"))
             return false;
         if (o.frameRate && !OneOf(kAviFrameRates, *o.frameRate)) {
             error = "--fps must be one of " + Joined(kAviFrameRates) + " for AVI";
@@ -57,15 +59,19 @@ bool CheckCombination(const CliOptions& o, std::string& error) {
             error = "--fps must be one of " + Joined(kMpegFrameRates) + " for MPEG";
             return false;
         }
-        const bool discType = o.mpegType && (*o.mpegType == "VCD" || *o.mpegType == "DVD" || *o.mpegType == "SVCD");
+        const bool discType =
+            o.mpegType && (*o.mpegType == "VCD" || *o.mpegType == "DVD" || *o.mpegType == "SVCD");
         if (discType && (o.width || o.height || o.frameRate)) {
-            error = "--mpeg-type " + *o.mpegType + " fixes the frame size and rate; leave out --width, --height and --fps";
+            error = "--mpeg-type " + *o.mpegType +
+                    " fixes the frame size and rate; leave out --width, --height and --fps";
             return false;
         }
     } else {
         if (refuse(o.width.has_value(), "--width") || refuse(o.height.has_value(), "--height") ||
-            refuse(o.frameRate.has_value(), "--fps") || refuse(o.videoEncoder.has_value(), "--video-encoder") ||
-            refuse(o.mpegType.has_value(), "--mpeg-type") || refuse(o.standard.has_value(), "--standard"))
+            refuse(o.frameRate.has_value(), "--fps") ||
+            refuse(o.videoEncoder.has_value(), "--video-encoder") ||
+            refuse(o.mpegType.has_value(), "--mpeg-type") ||
+            refuse(o.standard.has_value(), "--standard"))
             return false;
     }
     return true;
@@ -86,7 +92,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
             continue;
         }
         std::optional<std::string> inlineValue;
-        if (const std::size_t eq = arg.find('='); eq != std::string::npos && arg.starts_with("--")) {
+        if (const std::size_t eq = arg.find('=');
+            eq != std::string::npos && arg.starts_with("--")) {
             inlineValue = arg.substr(eq + 1);
             arg.erase(eq);
         }
@@ -123,9 +130,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
         } else if (arg == "--format") {
             ok = value(v);
             if (ok) {
-                if (v == "avi") o.format = Avi;
-                else if (v == "mpeg") o.format = Mpeg;
-                else if (v == "wav") o.format = WavMp3;
+                if (v == "avi")
+                    o.format = Avi;
+                else if (v == "mpeg")
+                    o.format = Mpeg;
+                else if (v == "wav")
+                    o.format = WavMp3;
                 else {
                     error = "--format must be avi, mpeg or wav (not \"" + v + "\")";
                     ok = false;
@@ -156,7 +166,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& o, std::s
             if (ok) {
                 const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
                 if (ec != std::errc() || end != v.data() + v.size() || n < 0) {
-                    error = "--audio-format must be a list position (0, 1, ...), see --list-audio-formats";
+                    error =
+                        "--audio-format must be a list position (0, 1, ...), see "
+                        "--list-audio-formats";
                     ok = false;
                 } else {
                     o.audioFormat = n;

@@ -13,10 +13,10 @@ struct CliOptions {
     std::optional<std::string> outputFolder;
     std::optional<std::string> width, height, frameRate;  // texts of the dialog's lists
     std::optional<std::string> videoEncoder, audioEncoder;
-    std::optional<int> audioFormat;                       // position in the encoder's list
+    std::optional<int> audioFormat;  // position in the encoder's list
     std::optional<std::string> mpegType, standard;
     bool listEncoders = false;
-    std::optional<std::string> listAudioFormats;          // encoder name
+    std::optional<std::string> listAudioFormats;  // encoder name
     bool help = false;
     std::vector<std::string> files;
 };

@@ -19,7 +19,9 @@ public:
 
     int Count() const override { return static_cast<int>(m_items.size()); }
     int Selected() const override { return m_selected; }
-    void Select(int position) override { m_selected = position >= 0 && position < Count() ? position : -1; }
+    void Select(int position) override {
+        m_selected = position >= 0 && position < Count() ? position : -1;
+    }
 
     std::string Text() const { return m_selected >= 0 ? m_items[m_selected] : std::string(); }
     void SelectText(const std::string& text) {
@@ -52,9 +54,12 @@ std::string FactoryFor(EncoderCategory category, const std::string& name) {
 
 const char* CategoryTitle(EncoderCategory category) {
     switch (category) {
-        case EncoderCategory::AviVideo: return "Video encoders (AVI)";
-        case EncoderCategory::AviAudio: return "Audio encoders (AVI)";
-        case EncoderCategory::WavAudio: return "Audio encoders (WAV/MP3)";
+        case EncoderCategory::AviVideo:
+            return "Video encoders (AVI)";
+        case EncoderCategory::AviAudio:
+            return "Audio encoders (AVI)";
+        case EncoderCategory::WavAudio:
+            return "Audio encoders (WAV/MP3)";
     }
     return "";
 }
@@ -157,7 +162,8 @@ bool CCliSettings::RunModal() {
 
     if (format == Avi && video.Selected() > 0)
         s.videoEncoder = CreateFilterByName(EncoderCategory::AviVideo, s.videoListText);
-    if (audioList.Selected() > 0) s.audioEncoder = CreateFilterByName(AudioCategory(), s.audioListText);
+    if (audioList.Selected() > 0)
+        s.audioEncoder = CreateFilterByName(AudioCategory(), s.audioListText);
     for (const auto& [wanted, made, name] :
          {std::tuple{format == Avi && video.Selected() > 0, bool(s.videoEncoder), s.videoListText},
           std::tuple{audioList.Selected() > 0, bool(s.audioEncoder), s.audioListText}}) {
@@ -173,7 +179,8 @@ bool CCliSettings::RunModal() {
         const int position = *m_options.audioFormat;
         if (position >= static_cast<int>(chooser.formats.size())) {
             m_error = "--audio-format " + std::to_string(position) + ": the encoder lists " +
-                      std::to_string(chooser.formats.size()) + " formats (see --list-audio-formats)";
+                      std::to_string(chooser.formats.size()) +
+                      " formats (see --list-audio-formats)";
             m_errorIsUsage = true;
             return false;
         }
@@ -201,7 +208,8 @@ std::string ListEncodersText() {
 }
 
 bool ListAudioFormatsText(OutputFormat format, const std::string& encoder, std::string& text) {
-    const EncoderCategory category = format == WavMp3 ? EncoderCategory::WavAudio : EncoderCategory::AviAudio;
+    const EncoderCategory category =
+        format == WavMp3 ? EncoderCategory::WavAudio : EncoderCategory::AviAudio;
     text.clear();
     if (encoder == kUncompressed) {
         text = "  (uncompressed PCM at the clip's own rate; no formats to choose)\n";

@@ -77,8 +77,8 @@ std::string ClockText(GstClockTime time) {
     const guint64 seconds = time / GST_SECOND;
     char text[32];
     if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%u:%02u:%02u", unsigned(seconds / 3600), unsigned(seconds / 60 % 60),
-                      unsigned(seconds % 60));
+        std::snprintf(text, sizeof text, "%u:%02u:%02u", unsigned(seconds / 3600),
+                      unsigned(seconds / 60 % 60), unsigned(seconds % 60));
     else
         std::snprintf(text, sizeof text, "%u:%02u", unsigned(seconds / 60), unsigned(seconds % 60));
     return text;
@@ -115,34 +115,40 @@ std::string CMediaGraph::ReasonForError(GstMessage* message, GstClockTime reache
     const std::string text = error && error->message ? error->message : "Internal error";
     if (!error) return text;
 
-    GstElement* source = GST_IS_ELEMENT(GST_MESSAGE_SRC(message)) ? GST_ELEMENT(GST_MESSAGE_SRC(message)) : nullptr;
+    GstElement* source =
+        GST_IS_ELEMENT(GST_MESSAGE_SRC(message)) ? GST_ELEMENT(GST_MESSAGE_SRC(message)) : nullptr;
     GstElementFactory* factory = source ? gst_element_get_factory(source) : nullptr;
-    const char* klass = factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+    const char* klass =
+        factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
     const bool decoder = klass && std::strstr(klass, "Decoder");
     const bool reader = klass && (std::strstr(klass, "Demux") || std::strstr(klass, "Parser") ||
                                   std::strstr(klass, "Source") || std::strstr(klass, "Typefind"));
     const std::string kind = StreamKindOf(klass);
-    const std::string at = GST_CLOCK_TIME_IS_VALID(reached) ? " at " + ClockText(reached) : std::string();
+    const std::string at =
+        GST_CLOCK_TIME_IS_VALID(reached) ? " at " + ClockText(reached) : std::string();
     const std::string damaged = "The file is damaged" + at + ": " + text;
-    const std::string undecodable =
-        StreamName(kind) + " cannot be decoded" + at + ": " + text;
+    const std::string undecodable = StreamName(kind) + " cannot be decoded" + at + ": " + text;
 
-    const bool missing = (error->domain == GST_CORE_ERROR && error->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
-                         (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND);
+    const bool missing =
+        (error->domain == GST_CORE_ERROR && error->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
+        (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND);
     if (missing) {
         // decodebin found a stream it has no decoder for. A damaged header gives streams of
         // made-up codings, so the coding is named rather than a plug-in blamed.
         if (GstElementFactory* refusing = RefusingDecoder(debug.get())) {
             // The decoder is there but does not take the stream's set-up data.
-            const std::string name = gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_LONGNAME);
-            std::string what = StreamKindOf(gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_KLASS));
+            const std::string name =
+                gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_LONGNAME);
+            std::string what = StreamKindOf(
+                gst_element_factory_get_metadata(refusing, GST_ELEMENT_METADATA_KLASS));
             gst_object_unref(refusing);
             return StreamName(what) + " cannot be decoded: " + name +
                    " does not accept its set-up (the file may be damaged)";
         }
         const std::string coding = MissingDecoderName(debug.get());
         if (coding.empty()) return "No decoder is installed for a stream of this file: " + text;
-        if (coding.find("unknown") != std::string::npos || coding.find("Unknown") != std::string::npos)
+        if (coding.find("unknown") != std::string::npos ||
+            coding.find("Unknown") != std::string::npos)
             return "A stream of the file has a coding that is not recognised (" + coding +
                    "); the file may be damaged";
         return "No decoder is installed for " + coding + " (the file may also be damaged)";
@@ -162,7 +168,8 @@ std::string CMediaGraph::ReasonForError(GstMessage* message, GstClockTime reache
             // The generic flow error ("Internal data stream error.") of the element that stopped:
             // its debug text names the flow that stopped it.
             if (debug && std::strstr(debug.get(), "not-negotiated"))
-                return StreamName(kind) + " has a format that cannot be converted" + at + ": " + text;
+                return StreamName(kind) + " has a format that cannot be converted" + at + ": " +
+                       text;
             if (decoder) return undecodable;
             if (reader) return damaged;
             return text;

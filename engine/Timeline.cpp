@@ -41,18 +41,25 @@ AudioFormat MakeAudioFormat(const AudioParams& audio) {
 
 const char* RawVideoFormatName(std::int32_t bitCount) {
     switch (bitCount) {
-        case 32: return "BGRx";
-        case 16: return "RGB16";
-        default: return "BGR";
+        case 32:
+            return "BGRx";
+        case 16:
+            return "RGB16";
+        default:
+            return "BGR";
     }
 }
 
 const char* RawAudioFormatName(std::uint16_t bitsPerSample) {
     switch (bitsPerSample) {
-        case 8: return "U8";
-        case 24: return "S24LE";
-        case 32: return "S32LE";
-        default: return "S16LE";
+        case 8:
+            return "U8";
+        case 24:
+            return "S24LE";
+        case 32:
+            return "S32LE";
+        default:
+            return "S16LE";
     }
 }
 
@@ -60,10 +67,12 @@ namespace {
 
 void SetSizeAndRate(GstCaps* caps, const VideoFormat& f) {
     if (f.width > 0 && f.height != 0)
-        gst_caps_set_simple(caps, "width", G_TYPE_INT, f.width, "height", G_TYPE_INT, std::abs(f.height),
-                            "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+        gst_caps_set_simple(caps, "width", G_TYPE_INT, f.width, "height", G_TYPE_INT,
+                            std::abs(f.height), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
+                            nullptr);
     if (f.frameRate.num > 0)
-        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, f.frameRate.num, f.frameRate.den, nullptr);
+        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, f.frameRate.num, f.frameRate.den,
+                            nullptr);
 }
 
 }  // namespace
@@ -75,16 +84,17 @@ GstCaps* VideoRestrictionCaps(const VideoFormat& f) {
 }
 
 GstCaps* VideoOutputCaps(const VideoFormat& f) {
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, RawVideoFormatName(f.bitCount),
-                                        nullptr);
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                        RawVideoFormatName(f.bitCount), nullptr);
     SetSizeAndRate(caps, f);
     return caps;
 }
 
 GstCaps* AudioCaps(const AudioFormat& f) {
-    return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, RawAudioFormatName(f.bitsPerSample),
-                               "layout", G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, int(f.samplesPerSec),
-                               "channels", G_TYPE_INT, int(f.channels), nullptr);
+    return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING,
+                               RawAudioFormatName(f.bitsPerSample), "layout", G_TYPE_STRING,
+                               "interleaved", "rate", G_TYPE_INT, int(f.samplesPerSec), "channels",
+                               G_TYPE_INT, int(f.channels), nullptr);
 }
 
 GstCaps* AudioRestrictionCaps(const AudioFormat& f) {

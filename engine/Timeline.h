@@ -16,7 +16,9 @@ using ReferenceTime = std::int64_t;
 
 constexpr ReferenceTime kUnitsPerSecond = 10'000'000;
 
-constexpr GstClockTime ToNanoseconds(ReferenceTime t) { return t <= 0 ? 0 : GstClockTime(t) * 100; }
+constexpr GstClockTime ToNanoseconds(ReferenceTime t) {
+    return t <= 0 ? 0 : GstClockTime(t) * 100;
+}
 constexpr ReferenceTime ToReferenceTime(GstClockTime ns) {
     return ns == GST_CLOCK_TIME_NONE ? 0 : ReferenceTime(ns / 100);
 }
@@ -42,8 +44,8 @@ struct VideoFormat {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t bitCount = 24;
-    std::int32_t rowSize = 0;          // bytes
-    std::int64_t imageSize = 0;        // bytes: rowSize × |height|
+    std::int32_t rowSize = 0;           // bytes
+    std::int64_t imageSize = 0;         // bytes: rowSize × |height|
     ReferenceTime avgTimePerFrame = 0;  // 10,000,000 / fps, truncated
     Fraction frameRate;
 };
@@ -54,7 +56,7 @@ struct AudioFormat {
     std::uint16_t channels = 2;
     std::uint32_t samplesPerSec = 48000;
     std::uint16_t bitsPerSample = 16;
-    std::uint16_t blockAlign = 4;        // channels × bits / 8, integer division
+    std::uint16_t blockAlign = 4;  // channels × bits / 8, integer division
     std::uint32_t avgBytesPerSec = 192000;
 };
 AudioFormat MakeAudioFormat(const AudioParams& audio);

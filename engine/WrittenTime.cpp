@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-CWrittenTime::~CWrittenTime() { Clear(); }
+CWrittenTime::~CWrittenTime() {
+    Clear();
+}
 
 void CWrittenTime::Clear() {
     // Removing a probe waits for a running callback to return, so the stream state can go after.
@@ -42,8 +44,10 @@ void CWrittenTime::Account(Stream* s, GstBuffer* buffer) {
     GstClockTime running = gst_segment_to_running_time(&s->segment, GST_FORMAT_TIME, end);
     if (!GST_CLOCK_TIME_IS_VALID(running)) running = end;
     std::uint64_t latest = s->latest.load(std::memory_order_relaxed);
-    if (latest == GST_CLOCK_TIME_NONE || running > latest) s->latest.store(running, std::memory_order_relaxed);
-    if (running > s->end.load(std::memory_order_relaxed)) s->end.store(running, std::memory_order_relaxed);
+    if (latest == GST_CLOCK_TIME_NONE || running > latest)
+        s->latest.store(running, std::memory_order_relaxed);
+    if (running > s->end.load(std::memory_order_relaxed))
+        s->end.store(running, std::memory_order_relaxed);
     s->started.store(true, std::memory_order_release);
 }
 
@@ -53,7 +57,8 @@ GstPadProbeReturn CWrittenTime::OnProbe(GstPad*, GstPadProbeInfo* info, gpointer
         Account(s, GST_PAD_PROBE_INFO_BUFFER(info));
     } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
         GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
-        for (guint i = 0, n = gst_buffer_list_length(list); i < n; ++i) Account(s, gst_buffer_list_get(list, i));
+        for (guint i = 0, n = gst_buffer_list_length(list); i < n; ++i)
+            Account(s, gst_buffer_list_get(list, i));
     } else if (info->type & GST_PAD_PROBE_TYPE_EVENT_BOTH) {
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
         switch (GST_EVENT_TYPE(event)) {
@@ -63,12 +68,15 @@ GstPadProbeReturn CWrittenTime::OnProbe(GstPad*, GstPadProbeInfo* info, gpointer
                 if (segment->format == GST_FORMAT_TIME) gst_segment_copy_into(segment, &s->segment);
                 break;
             }
-            case GST_EVENT_EOS: s->ended.store(true, std::memory_order_release); break;
+            case GST_EVENT_EOS:
+                s->ended.store(true, std::memory_order_release);
+                break;
             case GST_EVENT_FLUSH_STOP:
                 s->ended.store(false, std::memory_order_release);
                 gst_segment_init(&s->segment, GST_FORMAT_TIME);
                 break;
-            default: break;
+            default:
+                break;
         }
     }
     return GST_PAD_PROBE_OK;
@@ -78,7 +86,8 @@ GstClockTime CWrittenTime::Position() const {
     bool any = false, allEnded = true;
     GstClockTime least = GST_CLOCK_TIME_NONE, greatest = 0;
     for (const auto& s : m_streams) {
-        if (!s->started.load(std::memory_order_acquire) && !s->ended.load(std::memory_order_acquire)) {
+        if (!s->started.load(std::memory_order_acquire) &&
+            !s->ended.load(std::memory_order_acquire)) {
             // A stream that has delivered nothing holds the written time at its start.
             allEnded = false;
             least = 0;
@@ -99,7 +108,8 @@ GstClockTime CWrittenTime::Position() const {
 bool CWrittenTime::AllReached(GstClockTime time) const {
     return std::all_of(m_streams.begin(), m_streams.end(), [time](const auto& s) {
         return s->ended.load(std::memory_order_acquire) ||
-               (s->started.load(std::memory_order_acquire) && s->end.load(std::memory_order_relaxed) >= time);
+               (s->started.load(std::memory_order_acquire) &&
+                s->end.load(std::memory_order_relaxed) >= time);
     });
 }
 

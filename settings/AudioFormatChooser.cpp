@@ -49,8 +49,8 @@ void CAudioFormatChooser::ChooseInitialFormat(const ElementRef& encoderRef, Audi
     for (int i = 0; i < count; ++i) {
         const WaveFormat& f = formats[i];
         const std::uint32_t r = f.samplesPerSec;
-        const bool rateFits = r == rate || r == rate / 2 || r == rate / 4 || r == rate / 6 ||
-                              r == rate / 8;
+        const bool rateFits =
+            r == rate || r == rate / 2 || r == rate / 4 || r == rate / 6 || r == rate / 8;
         if (!rateFits || f.avgBytesPerSec <= bestByteRate) continue;
         if (r >= bestRate) {
             position = i;

@@ -39,10 +39,10 @@ public:
 
     static constexpr const char* kNoSettings = "No settings";
 
-    ElementRef encoder;                 // shared with the settings; empty for "_Uncompressed_"
-    std::vector<WaveFormat> formats;    // in the encoder's list order
-    int position = -1;                  // current entry; -1 = none
-    std::optional<WaveFormat> chosen;   // the confirmed or automatically chosen entry
+    ElementRef encoder;                // shared with the settings; empty for "_Uncompressed_"
+    std::vector<WaveFormat> formats;   // in the encoder's list order
+    int position = -1;                 // current entry; -1 = none
+    std::optional<WaveFormat> chosen;  // the confirmed or automatically chosen entry
 
 protected:
     EncoderCategory m_category;

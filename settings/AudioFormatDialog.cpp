@@ -57,4 +57,6 @@ void CAudioFormatDialog::OnOK() {
     accept();
 }
 
-void CAudioFormatDialog::OnCancel() { reject(); }
+void CAudioFormatDialog::OnCancel() {
+    reject();
+}

@@ -6,7 +6,11 @@
 class QListWidget;
 class CVireoButton;
 
-enum AudioFormatControlId { IDC_FORMAT_LIST = 1010, IDC_FORMAT_OK = 1018, IDC_FORMAT_CANCEL = 1019 };
+enum AudioFormatControlId {
+    IDC_FORMAT_LIST = 1010,
+    IDC_FORMAT_OK = 1018,
+    IDC_FORMAT_CANCEL = 1019
+};
 
 // The audio format picker (template 146): lists the encoder's output formats, starts on the
 // automatic choice and returns the confirmed one. Run ChooseInitialFormat() before showing it.

@@ -219,7 +219,9 @@ void CSettingsDialog::LoadSettings() {
     RestoreSelections();
 }
 
-void CSettingsDialog::RestoreSelections() { m_remembered.Restore(ShownFormat(), Lists()); }
+void CSettingsDialog::RestoreSelections() {
+    m_remembered.Restore(ShownFormat(), Lists());
+}
 
 void CSettingsDialog::CaptureSelections() {
     m_remembered.Capture(m_settings.outputFormat, Lists(), m_settings.audio);
@@ -413,7 +415,9 @@ void CSettingsDialog::OnStartConversion() {
     accept();
 }
 
-void CSettingsDialog::OnExit() { reject(); }
+void CSettingsDialog::OnExit() {
+    reject();
+}
 
 void CSettingsDialog::TransferControlsToRecord() {
     m_settings.audioText = m_audioSettingsEdit->text().toStdString();
@@ -441,9 +445,13 @@ HRESULT CSettingsDialog::OnProperties() {
     return S_OK;
 }
 
-int CSettingsDialog::RunPropertiesDialog(QDialog& dialog) { return dialog.exec(); }
+int CSettingsDialog::RunPropertiesDialog(QDialog& dialog) {
+    return dialog.exec();
+}
 
-int CSettingsDialog::RunAudioFormatPicker(CAudioFormatDialog& picker) { return picker.exec(); }
+int CSettingsDialog::RunAudioFormatPicker(CAudioFormatDialog& picker) {
+    return picker.exec();
+}
 
 void CSettingsDialog::OnChangeAudioFormat() {
     CAudioFormatDialog picker(AudioCategory(), this);

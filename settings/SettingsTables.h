@@ -15,12 +15,10 @@ inline constexpr std::array<const char*, 3> kOutputFormats = {
 inline constexpr std::array<const char*, 8> kWidths = {"160", "320", "352", "360",
                                                        "384", "480", "640", "720"};
 inline constexpr std::array<const char*, 5> kHeights = {"120", "240", "288", "480", "576"};
-inline constexpr std::array<const char*, 9> kAviFrameRates = {"8",  "9",     "10", "15", "23.976",
+inline constexpr std::array<const char*, 9> kAviFrameRates = {"8",  "9",  "10",    "15", "23.976",
                                                               "24", "25", "29.97", "30"};
-inline constexpr std::array<const char*, 5> kMpegFrameRates = {"23.976", "24", "25", "29.97",
-                                                               "30"};
-inline constexpr std::array<const char*, 5> kMpegTypes = {"MPEG-2", "MPEG-1", "VCD", "DVD",
-                                                          "SVCD"};
+inline constexpr std::array<const char*, 5> kMpegFrameRates = {"23.976", "24", "25", "29.97", "30"};
+inline constexpr std::array<const char*, 5> kMpegTypes = {"MPEG-2", "MPEG-1", "VCD", "DVD", "SVCD"};
 inline constexpr std::array<const char*, 2> kVideoStandards = {"PAL", "NTSC"};
 
 // Positions in kMpegTypes and kVideoStandards.

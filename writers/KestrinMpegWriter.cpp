@@ -354,8 +354,8 @@ void kestrin_mpeg_writer_pad_audio(KestrinMpegWriter* self, int64_t untilNs, boo
         kestrin_mpeg_writer_fail(self, pending, PendingError::Encode,
                                  "Could not encode \"" + s->location + "\": " + error);
     else if (!s->failed && !s->flushing)
-        kestrin_mpeg_writer_write_packets(self, kAudio, packets,
-                                          final ? -1 : s->audio.PositionNs(), pending);
+        kestrin_mpeg_writer_write_packets(self, kAudio, packets, final ? -1 : s->audio.PositionNs(),
+                                          pending);
 }
 
 GstFlowReturn kestrin_mpeg_writer_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {

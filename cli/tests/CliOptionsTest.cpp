@@ -15,9 +15,10 @@ bool Parse(std::vector<std::string> args, CliOptions& options, std::string& erro
 TEST(CliOptions, TakesEveryOptionWithSpaceOrEquals) {
     CliOptions o;
     std::string error;
-    ASSERT_TRUE(Parse({"--format=mpeg", "--out", "/tmp/o", "--mpeg-type", "MPEG-1", "--standard=NTSC",
-                       "--width", "352", "--height=240", "--fps", "29.97", "a.avi", "--", "--odd.avi"},
-                      o, error))
+    ASSERT_TRUE(
+        Parse({"--format=mpeg", "--out", "/tmp/o", "--mpeg-type", "MPEG-1", "--standard=NTSC",
+               "--width", "352", "--height=240", "--fps", "29.97", "a.avi", "--", "--odd.avi"},
+              o, error))
         << error;
     EXPECT_EQ(o.format, Mpeg);
     EXPECT_EQ(o.outputFolder, "/tmp/o");
@@ -28,8 +29,9 @@ TEST(CliOptions, TakesEveryOptionWithSpaceOrEquals) {
     EXPECT_EQ(o.frameRate, "29.97");
     EXPECT_EQ(o.files, (std::vector<std::string>{"a.avi", "--odd.avi"}));
 
-    ASSERT_TRUE(Parse({"--format", "wav", "--audio-encoder", "_Uncompressed_", "--audio-format", "3", "x.mp3"}, o,
-                      error));
+    ASSERT_TRUE(Parse(
+        {"--format", "wav", "--audio-encoder", "_Uncompressed_", "--audio-format", "3", "x.mp3"}, o,
+        error));
     EXPECT_EQ(o.format, WavMp3);
     EXPECT_EQ(o.audioFormat, 3);
     EXPECT_FALSE(o.width.has_value());
@@ -44,16 +46,16 @@ TEST(CliOptions, RefusesWhatTheDialogWouldNotOffer) {
     CliOptions o;
     std::string error;
     const std::vector<std::vector<std::string>> bad = {
-        {},                                                  // no files
-        {"--format", "mkv", "a.avi"},                        // unknown format
-        {"--width", "100", "a.avi"},                         // not in the width list
-        {"--fps", "8", "--format", "mpeg", "a.avi"},         // AVI-only rate
+        {},                                           // no files
+        {"--format", "mkv", "a.avi"},                 // unknown format
+        {"--width", "100", "a.avi"},                  // not in the width list
+        {"--fps", "8", "--format", "mpeg", "a.avi"},  // AVI-only rate
         {"--format", "mpeg", "--mpeg-type", "DVD", "--width", "352", "a.avi"},  // fixed by the type
-        {"--format", "wav", "--width", "320", "a.wav"},     // no video in WAV/MP3
-        {"--mpeg-type", "VCD", "a.avi"},                     // MPEG option with AVI
+        {"--format", "wav", "--width", "320", "a.wav"},  // no video in WAV/MP3
+        {"--mpeg-type", "VCD", "a.avi"},                 // MPEG option with AVI
         {"--audio-format", "-1", "a.avi"},
         {"--audio-format", "2x", "a.avi"},
-        {"--out"},                                           // missing value
+        {"--out"},  // missing value
         {"--help=yes"},
         {"--verbose", "a.avi"},
     };

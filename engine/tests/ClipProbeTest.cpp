@@ -223,11 +223,14 @@ TEST(ClipProbe, CountsAudioStreamsAndKeepsTheLastOnesFormat) {
     QTemporaryDir dir;
     // Two audio streams: 8 kHz stereo first, 22.05 kHz mono last.
     const QString twoTracks = dir.path() + "/two.avi";
-    ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=10", "-f",
-                                    "lavfi", "-i", "sine=sample_rate=8000", "-f", "lavfi", "-i",
-                                    "sine=sample_rate=22050", "-map", "0", "-map", "1", "-map", "2",
-                                    "-t", "1", "-c:v", "mjpeg", "-c:a", "pcm_s16le", "-ac:a:0", "2",
-                                    "-ac:a:1", "1", twoTracks}),
+    ASSERT_EQ(testmedia::RunFfmpeg({"-f",      "lavfi", "-i",      "testsrc=size=160x120:rate=10",
+                                    "-f",      "lavfi", "-i",      "sine=sample_rate=8000",
+                                    "-f",      "lavfi", "-i",      "sine=sample_rate=22050",
+                                    "-map",    "0",     "-map",    "1",
+                                    "-map",    "2",     "-t",      "1",
+                                    "-c:v",    "mjpeg", "-c:a",    "pcm_s16le",
+                                    "-ac:a:0", "2",     "-ac:a:1", "1",
+                                    twoTracks}),
               0);
     Probed p = ProbeFile(twoTracks);
     ASSERT_EQ(p.hr, S_OK) << p.error;

@@ -125,30 +125,41 @@ TEST(MediaGraph, FrameworkErrorsAreExplainedForTheUser) {
         GstClockTime reached;
         std::string expected;
     } cases[] = {
-        {"matroskademux", GST_STREAM_ERROR, GST_STREAM_ERROR_DEMUX, "Could not demultiplex stream.", nullptr,
-         72 * GST_SECOND + GST_SECOND / 2, "The file is damaged at 1:12: Could not demultiplex stream."},
+        {"matroskademux", GST_STREAM_ERROR, GST_STREAM_ERROR_DEMUX, "Could not demultiplex stream.",
+         nullptr, 72 * GST_SECOND + GST_SECOND / 2,
+         "The file is damaged at 1:12: Could not demultiplex stream."},
         {"mpegvideoparse", GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, "Internal data stream error.",
-         "streaming stopped, reason error (-5)", 0, "The file is damaged at 0:00: Internal data stream error."},
-        {"flacparse", GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, "GStreamer encountered a general stream error.",
-         nullptr, GST_CLOCK_TIME_NONE, "The file is damaged: GStreamer encountered a general stream error."},
-        {"avdec_mpeg4", GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, "Could not decode stream.", nullptr,
-         3725 * GST_SECOND, "The video stream cannot be decoded at 1:02:05: Could not decode stream."},
+         "streaming stopped, reason error (-5)", 0,
+         "The file is damaged at 0:00: Internal data stream error."},
+        {"flacparse", GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED,
+         "GStreamer encountered a general stream error.", nullptr, GST_CLOCK_TIME_NONE,
+         "The file is damaged: GStreamer encountered a general stream error."},
+        {"avdec_mpeg4", GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, "Could not decode stream.",
+         nullptr, 3725 * GST_SECOND,
+         "The video stream cannot be decoded at 1:02:05: Could not decode stream."},
         {"avdec_mp3", GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, "Internal data stream error.",
          "streaming stopped, reason not-negotiated (-4)", 12 * GST_SECOND,
-         "The audio stream has a format that cannot be converted at 0:12: Internal data stream error."},
-        {"decodebin", GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN, "Your GStreamer installation is missing a plug-in.",
+         "The audio stream has a format that cannot be converted at 0:12: Internal data stream "
+         "error."},
+        {"decodebin", GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN,
+         "Your GStreamer installation is missing a plug-in.",
          "no suitable plugins found:\nCouldn't set avdec_wmav2-0 to PAUSED", GST_CLOCK_TIME_NONE,
-         "The audio stream cannot be decoded: libav Windows Media Audio 2 decoder does not accept its set-up (the "
+         "The audio stream cannot be decoded: libav Windows Media Audio 2 decoder does not accept "
+         "its set-up (the "
          "file may be damaged)"},
-        {"decodebin", GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN, "Your GStreamer installation is missing a plug-in.",
-         "no suitable plugins found:\nMissing decoder: Unknown audio (audio/x-wav-unknown)\n", GST_CLOCK_TIME_NONE,
-         "A stream of the file has a coding that is not recognised (Unknown audio (audio/x-wav-unknown)); the file "
+        {"decodebin", GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN,
+         "Your GStreamer installation is missing a plug-in.",
+         "no suitable plugins found:\nMissing decoder: Unknown audio (audio/x-wav-unknown)\n",
+         GST_CLOCK_TIME_NONE,
+         "A stream of the file has a coding that is not recognised (Unknown audio "
+         "(audio/x-wav-unknown)); the file "
          "may be damaged"},
-        {"decodebin", GST_STREAM_ERROR, GST_STREAM_ERROR_CODEC_NOT_FOUND, "Your GStreamer installation is missing a plug-in.",
+        {"decodebin", GST_STREAM_ERROR, GST_STREAM_ERROR_CODEC_NOT_FOUND,
+         "Your GStreamer installation is missing a plug-in.",
          "Missing decoder: Bink Video (video/x-bink)", GST_CLOCK_TIME_NONE,
          "No decoder is installed for Bink Video (video/x-bink) (the file may also be damaged)"},
-        {"filesink", GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, "No space left on the resource.", nullptr,
-         5 * GST_SECOND, "No space left on the resource."},
+        {"filesink", GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, "No space left on the resource.",
+         nullptr, 5 * GST_SECOND, "No space left on the resource."},
     };
     for (const auto& c : cases) {
         GstElement* element = gst_element_factory_make(c.factory, nullptr);
@@ -156,7 +167,8 @@ TEST(MediaGraph, FrameworkErrorsAreExplainedForTheUser) {
         gst_object_ref_sink(element);
         GError* error = g_error_new_literal(c.domain, c.code, c.text);
         GstMessage* message = gst_message_new_error(GST_OBJECT(element), error, c.debug);
-        EXPECT_EQ(CMediaGraph::ReasonForError(message, c.reached), c.expected) << c.factory << ": " << c.text;
+        EXPECT_EQ(CMediaGraph::ReasonForError(message, c.reached), c.expected)
+            << c.factory << ": " << c.text;
         gst_message_unref(message);
         g_error_free(error);
         gst_object_unref(element);

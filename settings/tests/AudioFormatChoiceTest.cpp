@@ -72,8 +72,8 @@ TEST(ChooseInitialFormat, NoCandidateFallsBackToTheFirstEntry) {
 }
 
 TEST(ChooseInitialFormat, RememberedPositionIsHonouredOnlyInsideTheListAndAboveZero) {
-    std::vector<WaveFormat> four = {Format(44100, 40000), Format(44100, 20000),
-                                    Format(22050, 8000), Format(8000, 1000, 1, kFormatTagMuLaw)};
+    std::vector<WaveFormat> four = {Format(44100, 40000), Format(44100, 20000), Format(22050, 8000),
+                                    Format(8000, 1000, 1, kFormatTagMuLaw)};
     FixedChooser remembered(four);
     AudioParams audio = Source(44100, 3);
     remembered.ChooseInitialFormat({}, audio);

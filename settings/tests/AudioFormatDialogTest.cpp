@@ -18,13 +18,14 @@ TEST_F(DialogTest, PickerListsEveryFormatAndReturnsTheSelectedLine) {
     EXPECT_EQ(picker.size(), picker.MapDialogRect(0, 0, 134, 150).size());
 
     ClickRow(list, 5);
-    QTest::mouseClick(picker.findChild<QWidget*>(QString::number(IDC_FORMAT_OK)),
-                      Qt::LeftButton);
+    QTest::mouseClick(picker.findChild<QWidget*>(QString::number(IDC_FORMAT_OK)), Qt::LeftButton);
     EXPECT_EQ(picker.result(), QDialog::Accepted);
     EXPECT_EQ(picker.position, 5);
     ASSERT_TRUE(picker.chosen);
     EXPECT_EQ(*picker.chosen, picker.formats[5]);
-    EXPECT_EQ(picker.FormatSuffix(), "_" + std::to_string(picker.formats[5].avgBytesPerSec * 8 / 1000) + "kbps-48kHz-Stereo");
+    EXPECT_EQ(
+        picker.FormatSuffix(),
+        "_" + std::to_string(picker.formats[5].avgBytesPerSec * 8 / 1000) + "kbps-48kHz-Stereo");
 }
 
 TEST_F(DialogTest, PickerWithoutEncoderShowsNothingToChoose) {

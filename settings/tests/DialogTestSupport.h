@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
 #include <QTemporaryDir>
-#include <QAbstractItemView>
 #include <QTest>
 
 #include "MediaFramework.h"

@@ -93,9 +93,9 @@ TEST_F(RememberedSelectionsTest, SaveWritesOnlyTheCurrentFormatAndRoundTrips) {
     EXPECT_EQ(Stored("AviFrameRate"), 8);
     EXPECT_EQ(Stored("AviVideo"), 3);
     EXPECT_EQ(Stored("AviAudio"), 2);
-    EXPECT_EQ(Stored("MpegWidth"), 7);         // other formats untouched
+    EXPECT_EQ(Stored("MpegWidth"), 7);  // other formats untouched
     EXPECT_EQ(Stored("WavAudio"), 2);
-    EXPECT_EQ(Stored("WavAudioSet"), -99);     // formatIndex is captured in WAV/MP3 only
+    EXPECT_EQ(Stored("WavAudioSet"), -99);  // formatIndex is captured in WAV/MP3 only
     EXPECT_EQ(Stored("MpegHeight"), -99);
 
     RememberedSelections again;

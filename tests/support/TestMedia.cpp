@@ -23,48 +23,90 @@ struct Recipe {
 Recipe RecipeFor(Kind kind) {
     switch (kind) {
         case Kind::AviMpeg4Mp3:
-            return {"mpeg4mp3", "avi", {"-c:v", "mpeg4", "-vtag", "XVID", "-c:a", "libmp3lame", "-b:a", "128k"},
-                    true, true, "testsrc=size=320x240:rate=25", "sine=frequency=440:sample_rate=44100"};
+            return {"mpeg4mp3",
+                    "avi",
+                    {"-c:v", "mpeg4", "-vtag", "XVID", "-c:a", "libmp3lame", "-b:a", "128k"},
+                    true,
+                    true,
+                    "testsrc=size=320x240:rate=25",
+                    "sine=frequency=440:sample_rate=44100"};
         case Kind::AviMjpegPcm:
-            return {"mjpegpcm", "avi", {"-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-c:a", "pcm_s16le", "-ac", "1"},
-                    true, true, "testsrc=size=176x144:rate=15", "sine=frequency=330:sample_rate=22050"};
+            return {"mjpegpcm",
+                    "avi",
+                    {"-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-c:a", "pcm_s16le", "-ac", "1"},
+                    true,
+                    true,
+                    "testsrc=size=176x144:rate=15",
+                    "sine=frequency=330:sample_rate=22050"};
         case Kind::AviRawVideo:
             return {"rawrgb", "avi", {"-c:v", "rawvideo", "-pix_fmt", "bgr24"},
-                    true, false, "testsrc=size=160x120:rate=10", nullptr};
+                    true,     false, "testsrc=size=160x120:rate=10",
+                    nullptr};
         case Kind::Mpeg1System:
-            return {"mpeg1", "mpg", {"-c:v", "mpeg1video", "-b:v", "1000k", "-c:a", "mp2", "-f", "mpeg"},
-                    true, true, "testsrc=size=352x288:rate=25", "sine=frequency=440:sample_rate=44100"};
+            return {"mpeg1",
+                    "mpg",
+                    {"-c:v", "mpeg1video", "-b:v", "1000k", "-c:a", "mp2", "-f", "mpeg"},
+                    true,
+                    true,
+                    "testsrc=size=352x288:rate=25",
+                    "sine=frequency=440:sample_rate=44100"};
         case Kind::Mpeg2Program:
-            return {"mpeg2", "mpg", {"-c:v", "mpeg2video", "-b:v", "3000k", "-c:a", "mp2", "-f", "vob"},
-                    true, true, "testsrc=size=720x576:rate=25", "sine=frequency=440:sample_rate=48000"};
+            return {"mpeg2",
+                    "mpg",
+                    {"-c:v", "mpeg2video", "-b:v", "3000k", "-c:a", "mp2", "-f", "vob"},
+                    true,
+                    true,
+                    "testsrc=size=720x576:rate=25",
+                    "sine=frequency=440:sample_rate=48000"};
         case Kind::Vob:
-            return {"dvd", "vob", {"-c:v", "mpeg2video", "-b:v", "3000k", "-c:a", "ac3", "-f", "vob"},
-                    true, true, "testsrc=size=720x576:rate=25", "sine=frequency=440:sample_rate=48000"};
+            return {"dvd",
+                    "vob",
+                    {"-c:v", "mpeg2video", "-b:v", "3000k", "-c:a", "ac3", "-f", "vob"},
+                    true,
+                    true,
+                    "testsrc=size=720x576:rate=25",
+                    "sine=frequency=440:sample_rate=48000"};
         case Kind::Wmv:
-            return {"wmv", "wmv", {"-c:v", "wmv2", "-c:a", "wmav2"},
-                    true, true, "testsrc=size=320x240:rate=25", "sine=frequency=440:sample_rate=44100"};
+            return {"wmv",
+                    "wmv",
+                    {"-c:v", "wmv2", "-c:a", "wmav2"},
+                    true,
+                    true,
+                    "testsrc=size=320x240:rate=25",
+                    "sine=frequency=440:sample_rate=44100"};
         case Kind::WavPcm:
-            return {"pcm", "wav", {"-c:a", "pcm_s16le", "-ac", "2"},
-                    false, true, nullptr, "sine=frequency=440:sample_rate=44100"};
+            return {"pcm", "wav",   {"-c:a", "pcm_s16le", "-ac", "2"},     false,
+                    true,  nullptr, "sine=frequency=440:sample_rate=44100"};
         case Kind::WavMono22k:
-            return {"mono22k", "wav", {"-c:a", "pcm_s16le", "-ac", "1"},
-                    false, true, nullptr, "sine=frequency=440:sample_rate=22050"};
+            return {"mono22k", "wav",   {"-c:a", "pcm_s16le", "-ac", "1"},     false,
+                    true,      nullptr, "sine=frequency=440:sample_rate=22050"};
         case Kind::Mp3:
-            return {"song", "mp3", {"-c:a", "libmp3lame", "-b:a", "128k", "-ac", "2"},
-                    false, true, nullptr, "sine=frequency=440:sample_rate=44100"};
+            return {"song",
+                    "mp3",
+                    {"-c:a", "libmp3lame", "-b:a", "128k", "-ac", "2"},
+                    false,
+                    true,
+                    nullptr,
+                    "sine=frequency=440:sample_rate=44100"};
         case Kind::Au:
-            return {"voice", "au", {"-c:a", "pcm_mulaw", "-ac", "1", "-ar", "8000"},
-                    false, true, nullptr, "sine=frequency=440:sample_rate=8000"};
+            return {"voice",
+                    "au",
+                    {"-c:a", "pcm_mulaw", "-ac", "1", "-ar", "8000"},
+                    false,
+                    true,
+                    nullptr,
+                    "sine=frequency=440:sample_rate=8000"};
         case Kind::Aac:
-            return {"music", "aac", {"-c:a", "aac", "-b:a", "96k"},
-                    false, true, nullptr, "sine=frequency=440:sample_rate=44100"};
+            return {"music", "aac",   {"-c:a", "aac", "-b:a", "96k"},        false,
+                    true,    nullptr, "sine=frequency=440:sample_rate=44100"};
     }
     return {};
 }
 
 double Rational(const QString& text) {
     const QStringList parts = text.split('/');
-    if (parts.size() == 2 && parts[1].toDouble() != 0) return parts[0].toDouble() / parts[1].toDouble();
+    if (parts.size() == 2 && parts[1].toDouble() != 0)
+        return parts[0].toDouble() / parts[1].toDouble();
     return text.toDouble();
 }
 
@@ -94,8 +136,14 @@ QString MakeClip(Kind kind, const QString& folder, double seconds) {
     if (QFileInfo::exists(path)) return path;
     QStringList args;
     const QString length = QString::number(seconds);
-    if (r.video) args << "-f" << "lavfi" << "-t" << length << "-i" << r.videoSource;
-    if (r.audio) args << "-f" << "lavfi" << "-t" << length << "-i" << r.audioSource;
+    if (r.video)
+        args << "-f"
+             << "lavfi"
+             << "-t" << length << "-i" << r.videoSource;
+    if (r.audio)
+        args << "-f"
+             << "lavfi"
+             << "-t" << length << "-i" << r.audioSource;
     args << r.args << path;
     return RunFfmpeg(args) == 0 ? path : QString();
 }
@@ -103,8 +151,8 @@ QString MakeClip(Kind kind, const QString& folder, double seconds) {
 ProbeResult Probe(const QString& path) {
     ProbeResult result;
     QString json;
-    if (RunProgram("ffprobe", {"-v", "error", "-print_format", "json", "-show_format",
-                               "-show_streams", path},
+    if (RunProgram("ffprobe",
+                   {"-v", "error", "-print_format", "json", "-show_format", "-show_streams", path},
                    &json) != 0)
         return result;
     const QJsonObject root = QJsonDocument::fromJson(json.toUtf8()).object();

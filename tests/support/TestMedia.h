@@ -35,16 +35,16 @@ int RunFfmpeg(const QStringList& args);
 
 // Facts about a written file, read by ffprobe (the independent checker).
 struct ProbeResult {
-    bool ok = false;            // ffprobe could read the file
-    QString formatName;         // e.g. "avi", "mpeg", "wav", "mp3"
-    double duration = 0;        // seconds, from the container
-    QString videoCodec;         // e.g. "rawvideo", "mpeg1video"; empty without video
+    bool ok = false;      // ffprobe could read the file
+    QString formatName;   // e.g. "avi", "mpeg", "wav", "mp3"
+    double duration = 0;  // seconds, from the container
+    QString videoCodec;   // e.g. "rawvideo", "mpeg1video"; empty without video
     int width = 0, height = 0;
-    QString pixelFormat;        // e.g. "yuv420p", "bgr24"
-    double frameRate = 0;       // r_frame_rate as a number
-    QString audioCodec;         // e.g. "pcm_s16le", "mp3"; empty without audio
+    QString pixelFormat;   // e.g. "yuv420p", "bgr24"
+    double frameRate = 0;  // r_frame_rate as a number
+    QString audioCodec;    // e.g. "pcm_s16le", "mp3"; empty without audio
     int sampleRate = 0, channels = 0;
-    qint64 audioBitRate = 0;    // bits per second
+    qint64 audioBitRate = 0;  // bits per second
 };
 ProbeResult Probe(const QString& path);
 

@@ -136,11 +136,11 @@ INSTANTIATE_TEST_SUITE_P(
 // carries the very same AC-3 bytes.
 TEST_F(MpegAudioTimestampsTest, MendingDvdPacksKeepsTheAudioAndFixesTheTimestamps) {
     const QString path = m_dir.filePath("split.mpg");
-    ASSERT_EQ(testmedia::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-f",
-                                    "lavfi", "-i", "sine=frequency=330:sample_rate=48000", "-t",
-                                    "3", "-target", "pal-dvd", "-s", "176x144", "-b:v", "300k",
-                                    "-b:a", "160k", path}),
-              0);
+    ASSERT_EQ(
+        testmedia::RunFfmpeg({"-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-f", "lavfi",
+                              "-i", "sine=frequency=330:sample_rate=48000", "-t", "3", "-target",
+                              "pal-dvd", "-s", "176x144", "-b:v", "300k", "-b:a", "160k", path}),
+        0);
     const QByteArray before = ReadAll(path);
     ASSERT_FALSE(testmedia::DecodesCleanly(path)) << "the clip no longer splits a frame header";
 

@@ -26,7 +26,8 @@ TEST(OutputName, OverlongNamesAreShortenedButKeepSuffixAndExtension) {
     const std::string name = MakeOutputName(KindMp3, base + ".wav", "_128kbps-44kHz-Stereo");
     EXPECT_LE(name.size(), kMaxOutputNameBytes);
     EXPECT_TRUE(name.ends_with("_128kbps-44kHz-Stereo.mp3")) << name;
-    const std::string kept = name.substr(0, name.size() - std::string("_128kbps-44kHz-Stereo.mp3").size());
+    const std::string kept =
+        name.substr(0, name.size() - std::string("_128kbps-44kHz-Stereo.mp3").size());
     EXPECT_EQ(kept.size() % 2, 0u);
     EXPECT_EQ(base.compare(0, kept.size(), kept), 0);
 }
