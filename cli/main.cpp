@@ -109,7 +109,12 @@ int main(int argc, char** argv) {
         names.push_back(clip->GetName());
         rows.push_back(clip.get());
     }
-    CCliView view(names, folder, stdout, stderr, isatty(STDERR_FILENO) != 0);
+    // While a run streams, the engine points the standard error descriptor at a capture file
+    // (the codec libraries' chatter); the view writes to the terminal through its own copy.
+    const int errorCopy = ::dup(STDERR_FILENO);
+    std::FILE* errorStream = errorCopy >= 0 ? ::fdopen(errorCopy, "w") : nullptr;
+    if (!errorStream) errorStream = stderr;
+    CCliView view(names, folder, stdout, errorStream, isatty(STDERR_FILENO) != 0);
     CCliConverter converter;
     CBatchDriver driver(view, converter);
     view.SetDriver(&driver);
