@@ -8,7 +8,7 @@
 
 class QWidget;
 
-// A dialog over an encoder's own writable properties, built from their specifications: one row
+// A dialog over an encoder's own writable properties, built from their GParamSpecs: one row
 // per property with its description as label and tool tip and an editor for its type holding the
 // current value (booleans and each flag of a flag set as check boxes, enumerations as a list of
 // their nicks, numbers as spin boxes over their range, texts as text). The properties that the
