@@ -66,11 +66,13 @@ InputPtr Open(const std::string& path, Deadline* deadline, std::string* reason) 
 }
 
 // The first stream of a medium, not counting cover pictures; -1 for none.
-int FirstStream(const AVFormatContext* context, AVMediaType type) {
+// With identified, a stream whose coding the demultiplexer could not name is passed over.
+int FirstStream(const AVFormatContext* context, AVMediaType type, bool identified = false) {
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream* stream = context->streams[i];
         if (stream->codecpar->codec_type == type &&
-            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            !(identified && stream->codecpar->codec_id == AV_CODEC_ID_NONE))
             return int(i);
     }
     return -1;
@@ -212,9 +214,11 @@ bool StreamsDecode(const std::string& path, int limitMs, std::string* reason) {
         bool decoded = false;
         const char* medium = "";
     } decoders[2];
-    decoders[0].index = FirstStream(context.get(), AVMEDIA_TYPE_VIDEO);
+    // The program-stream prober can take start-code-like bytes inside an audio payload for a
+    // stream of its own; such a stream has no coding, and no file written here holds one.
+    decoders[0].index = FirstStream(context.get(), AVMEDIA_TYPE_VIDEO, true);
     decoders[0].medium = "video";
-    decoders[1].index = FirstStream(context.get(), AVMEDIA_TYPE_AUDIO);
+    decoders[1].index = FirstStream(context.get(), AVMEDIA_TYPE_AUDIO, true);
     decoders[1].medium = "audio";
     auto release = [&] {
         for (Decoder& d : decoders) avcodec_free_context(&d.codec);
