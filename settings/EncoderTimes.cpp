@@ -15,18 +15,6 @@ namespace {
 
 using State = CEncoderTimes::State;
 
-GstClockTime ToRunningTime(GstPad* pad, GstClockTime stamp) {
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) return stamp;
-    const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
-    GstClockTime running = segment->format == GST_FORMAT_TIME
-                               ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, stamp)
-                               : GST_CLOCK_TIME_NONE;
-    gst_event_unref(event);
-    return running;
-}
-
 GstClockTime FromRunningTime(GstPad* pad, GstClockTime running) {
     GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
     if (!event) return running;
@@ -58,7 +46,7 @@ GstPadProbeReturn OnInput(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     }
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
-    const GstClockTime running = ToRunningTime(pad, GST_BUFFER_PTS(buffer));
+    const GstClockTime running = PadRunningTime(pad, GST_BUFFER_PTS(buffer));
     std::lock_guard guard(state->lock);
     if (state->mode != State::Mode::Leave) state->inputs.push_back(running);
     return GST_PAD_PROBE_OK;
@@ -119,4 +107,16 @@ CEncoderTimes::~CEncoderTimes() {
 
 bool CEncoderTimes::Restored() const {
     return m_state->restored;
+}
+
+GstClockTime PadRunningTime(GstPad* pad, GstClockTime stamp) {
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return stamp;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstClockTime running = segment->format == GST_FORMAT_TIME
+                               ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, stamp)
+                               : GST_CLOCK_TIME_NONE;
+    gst_event_unref(event);
+    return running;
 }

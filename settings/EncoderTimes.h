@@ -13,6 +13,10 @@
 // (no B-frames); with B-frames each buffer gets the next input time, which is its decoding
 // time, which is what AVI stores. Probes run on the streaming threads; the object is made and
 // destroyed on one other thread while the element is not streaming.
+// A stamp of the pad's stream as running time by the pad's current TIME segment; the stamp itself
+// when the pad has no segment yet, none for a segment in another format.
+GstClockTime PadRunningTime(GstPad* pad, GstClockTime stamp);
+
 class CEncoderTimes {
 public:
     explicit CEncoderTimes(GstElement* encoder);

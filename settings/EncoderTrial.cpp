@@ -61,15 +61,7 @@ GstClockTime RunningTime(GstPad* pad, GstBuffer* buffer) {
     GstClockTime stamp = GST_BUFFER_PTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(stamp)) stamp = GST_BUFFER_DTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(stamp)) return GST_CLOCK_TIME_NONE;
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) return stamp;
-    const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
-    GstClockTime running = segment->format == GST_FORMAT_TIME
-                               ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, stamp)
-                               : GST_CLOCK_TIME_NONE;
-    gst_event_unref(event);
-    return running;
+    return PadRunningTime(pad, stamp);
 }
 
 GstPadProbeReturn OnEncodedBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
