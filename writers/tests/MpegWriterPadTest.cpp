@@ -8,6 +8,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "GstPtr.h"
@@ -86,7 +87,10 @@ protected:
     }
 
     // The text of the first error message the writer posted, "" when none is waiting.
+    // Both inputs' threads may ask at once: the look and the pop of the messages before the
+    // error must not interleave, or one thread pops the error the other has just looked at.
     std::string PeekError() {
+        std::lock_guard<std::mutex> lock(m_busLock);
         GstMessagePtr message(gst_bus_peek(m_bus.get()));
         while (message && GST_MESSAGE_TYPE(message.get()) != GST_MESSAGE_ERROR) {
             message.reset(gst_bus_pop(m_bus.get()));
@@ -100,6 +104,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    std::mutex m_busLock;
     GstBusPtr m_bus;
     HarnessPtr m_video, m_audio;
     GstElement* m_writer = nullptr;  // held by the harnesses
