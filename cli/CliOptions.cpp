@@ -218,6 +218,8 @@ Options:
 Choices left out are the ones last saved in the program's settings dialog.
 Output files are named after the clip: holiday.avi gives holiday_converted.avi
 (WAV/MP3: the audio format's suffix, e.g. song_128kbps-44kHz-Stereo.mp3).
+A name an earlier clip of the same call wrote, or the file of another clip,
+gets a copy number instead: music_converted (2).wav.
 An output folder that takes no files is refused before anything converts.
 A complete output shorter than its clip (a source that ends early) is kept
 and reported with a warning, in the log and on stderr.

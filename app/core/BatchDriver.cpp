@@ -55,7 +55,8 @@ std::string CutUtf8(const std::string& text, std::size_t bytes) {
 
 }  // namespace
 
-std::string MakeOutputName(int kind, const std::string& sourceName, const std::string& suffix) {
+std::string MakeOutputName(int kind, const std::string& sourceName, const std::string& suffix,
+                           int copy) {
     // Drive and folders are dropped: only the name part after the last separator counts.
     std::string name = sourceName;
     const std::size_t slash = name.find_last_of('/');
@@ -63,7 +64,8 @@ std::string MakeOutputName(int kind, const std::string& sourceName, const std::s
     const std::size_t dot = name.find_last_of('.');
     std::string base = dot == std::string::npos ? name : name.substr(0, dot);
 
-    const std::string tail = suffix + "." + ExtensionFor(kind);
+    const std::string number = copy > 1 ? " (" + std::to_string(copy) + ")" : std::string();
+    const std::string tail = suffix + number + "." + ExtensionFor(kind);
     // A name the file system refuses would fail the clip for no reason the user can see;
     // shorten the base instead and keep the suffix and the extension that name the output.
     if (base.size() + tail.size() > kMaxOutputNameBytes) {
@@ -156,6 +158,10 @@ HRESULT CBatchDriver::Convert(const std::vector<CProjectItem*>& rows, IBatchSett
     HRESULT result = E_FAIL;
     m_continueBatch = true;
     m_sweptFolders.clear();
+    m_writtenThisBatch.clear();
+    m_batchSources.clear();
+    for (const CProjectItem* clip : rows)
+        if (!clip->GetPath().empty()) m_batchSources.push_back(clip->GetPath());
     bool confirmed = false;
 
     ConversionSettings& settings = dialog.Settings();
@@ -199,11 +205,20 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
     m_progress.ClipStarted(row);
     m_view.SetBatchLine(m_progress.Line(m_clock()));
 
-    const std::string name =
-        MakeOutputName(OutputKindFor(settings), clip.GetName(), OutputSuffixFor(settings));
+    // Two clips of one batch can share a base name (music.flac and music.ogg, or one file added
+    // twice); the later one must not replace what the earlier one wrote a moment ago, and no
+    // output may replace another clip of the list before that clip is converted. Such a clip
+    // gets the first free copy number: "music_converted (2).wav".
+    std::string name;
+    std::string destination;
+    for (int copy = 1;; ++copy) {
+        name = MakeOutputName(OutputKindFor(settings), clip.GetName(), OutputSuffixFor(settings),
+                              copy);
+        destination = JoinDestination(m_view.OutputFolder(), name);
+        if (!Taken(destination, clip)) break;
+    }
     m_view.AddLogLine(batchtext::kConvertingFile + clip.GetName());
     m_view.AddLogLine(batchtext::kTo + name);
-    const std::string destination = JoinDestination(m_view.OutputFolder(), name);
     m_currentClip = &clip;
     // Runs that were killed could not remove their temporary files; the first clip of a batch
     // that writes to a folder clears that folder of them.
@@ -236,6 +251,7 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
     if (outcome.code == S_OK) outcome = VerifyOutput(row, clip, destination);
     result = outcome.code;
     if (outcome.code == S_OK) {
+        m_writtenThisBatch.push_back(destination);
         m_view.SetRowStatus(row, batchtext::kComplete);
         m_progress.ClipEnded(CBatchProgress::Outcome::Complete);
     } else if (outcome.code == E_ABORT) {
@@ -247,6 +263,17 @@ bool CBatchDriver::ConvertRow(int row, CProjectItem& clip, ConversionSettings& s
         m_progress.ClipEnded(CBatchProgress::Outcome::Failed);
     }
     return true;
+}
+
+bool CBatchDriver::Taken(const std::string& destination, const CProjectItem& clip) const {
+    const auto same = [&](const std::string& path) {
+        return path == destination || IsSameFile(path, destination);
+    };
+    if (std::any_of(m_writtenThisBatch.begin(), m_writtenThisBatch.end(), same)) return true;
+    // The clip's own file is left to the check that refuses converting a clip onto itself.
+    return std::any_of(m_batchSources.begin(), m_batchSources.end(), [&](const std::string& path) {
+        return path != clip.GetPath() && same(path);
+    });
 }
 
 ClipResult CBatchDriver::VerifyOutput(int row, const CProjectItem& clip,

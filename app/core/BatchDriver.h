@@ -53,8 +53,10 @@ inline constexpr std::size_t kMaxOutputNameBytes = 255;
 // The output file name for a source name: the base name (folders and the extension after the
 // last period dropped) + suffix + "." + the kind's extension ("avi", "mpg", "wav", "mp3").
 // When the result would be longer than kMaxOutputNameBytes, the base name is shortened (at a
-// character boundary) so that suffix and extension are always kept.
-std::string MakeOutputName(int kind, const std::string& sourceName, const std::string& suffix);
+// character boundary) so that suffix and extension are always kept. A copy number above 1 is
+// added before the extension as " (copy)".
+std::string MakeOutputName(int kind, const std::string& sourceName, const std::string& suffix,
+                           int copy = 1);
 
 // The kind and suffix the confirmed settings ask for: WAV/MP3 outputs carry the audio format's
 // suffix, the others (and WAV/MP3 without an encoder format) "_converted".
@@ -181,7 +183,13 @@ private:
     IClipConverter& m_converter;
     std::unique_ptr<IOutputReader> m_ownReader;
     IOutputReader* m_outputReader = nullptr;
+    // True when an earlier clip of this batch wrote destination, or it is the file of another
+    // clip of the batch.
+    bool Taken(const std::string& destination, const CProjectItem& clip) const;
+
     std::set<std::string> m_sweptFolders;  // output folders cleared of stale files this batch
+    std::vector<std::string> m_writtenThisBatch;  // outputs completed by this batch
+    std::vector<std::string> m_batchSources;      // the files of the batch's clips
     std::function<std::int64_t()> m_clock;
     CBatchProgress m_progress;
     bool m_continueBatch = false;

@@ -358,3 +358,25 @@ TEST_F(BatchDriverTest, NeverConvertsAClipOntoItself) {
     EXPECT_EQ(view.log[2],
               " \xE2\x80\xA2 Error: the output would replace the source file: " + longName);
 }
+
+TEST_F(BatchDriverTest, NoOutputReplacesAnotherOutputOrSourceOfTheBatch) {
+    // Same base names, one file added twice, and a clip that sits in the output folder under the
+    // name another clip's output would take. A clip that fails writes nothing and keeps no name.
+    AddClips({"music.flac", "music.ogg", "music.flac", "take.mov", "take.mp4", "other.avi",
+              "other_converted.avi"});
+    const char* paths[] = {
+        "/in/music.flac", "/in/music.ogg", "/in/music.flac",          "/in/take.mov",
+        "/in/take.mp4",   "/in/other.avi", "/out/other_converted.avi"};
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i]->SetPath(paths[i]);
+    converter.scripts["take.mov"] = {{0}, E_FAIL, false, "broken"};
+    FakeDialog dialog;
+    Run(dialog);
+    EXPECT_EQ(converter.destinations,
+              (std::vector<std::string>{"/out/music_converted.avi", "/out/music_converted (2).avi",
+                                        "/out/music_converted (3).avi", "/out/take_converted.avi",
+                                        "/out/take_converted.avi", "/out/other_converted (2).avi",
+                                        "/out/other_converted_converted.avi"}));
+    EXPECT_NE(
+        std::find(view.log.begin(), view.log.end(), " \xE2\x80\xA2 to: music_converted (2).avi"),
+        view.log.end());
+}

@@ -30,6 +30,11 @@ TEST(OutputName, OverlongNamesAreShortenedButKeepSuffixAndExtension) {
         name.substr(0, name.size() - std::string("_128kbps-44kHz-Stereo.mp3").size());
     EXPECT_EQ(kept.size() % 2, 0u);
     EXPECT_EQ(base.compare(0, kept.size(), kept), 0);
+    // A copy number is kept like the suffix.
+    const std::string copy = MakeOutputName(KindAvi, base + ".wav", "_converted", 12);
+    EXPECT_LE(copy.size(), kMaxOutputNameBytes);
+    EXPECT_TRUE(copy.ends_with("_converted (12).avi")) << copy;
+    EXPECT_EQ(MakeOutputName(KindAvi, "a.wav", "_converted", 2), "a_converted (2).avi");
 }
 
 TEST(OutputName, DestinationWithOrWithoutTrailingSeparator) {
