@@ -88,12 +88,20 @@ struct Span {
     std::int64_t timed = 0;
     std::int64_t frameUnits = 0;  // one frame at the stream's rate; 0 when unknown
     std::int64_t last = std::numeric_limits<std::int64_t>::min();  // the previous accepted time
+    std::int64_t ptsLead = 0;  // presentation after decoding, as the last packet with both says
     std::int64_t jumpedTo = 0;
     int jumped = 0;  // packets in a row that are far from last
 
     void Take(const AVPacket& packet, bool countStart) {
         ++packets;
-        const std::int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+        // A packet without a presentation time is shown as long after its decoding time as the
+        // packets around it (pictures held back for reordering); a program stream's last
+        // pictures often carry only the decoding time.
+        if (packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE)
+            ptsLead = packet.pts - packet.dts;
+        const std::int64_t ts = packet.pts != AV_NOPTS_VALUE   ? packet.pts
+                                : packet.dts != AV_NOPTS_VALUE ? packet.dts + ptsLead
+                                                               : AV_NOPTS_VALUE;
         if (ts == AV_NOPTS_VALUE) return;
         ++timed;
         const std::int64_t at = av_rescale_q(ts, timeBase, AVRational{1, int(kUnitsPerSecond)});

@@ -3,8 +3,10 @@
 
 #include <ges/ges.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 #include "ContentLength.h"
@@ -33,6 +35,119 @@ GstBusSyncReply HandleTimelineMessage(GstBus*, GstMessage* message, gpointer tim
     return GST_BUS_DROP;
 }
 
+// Streaming thread: the MPEG video parser, reading an elementary stream in pull mode, does not
+// start a new frame after a flushing seek back to the offset of the last data it looked at; it
+// goes on with the parsing state of the frame it already finished, and a stream of one frame
+// (where that offset is 0, the seek's target) fails with an empty frame. Pushed data is flushed
+// properly, so the parser is offered push mode only.
+GstPadProbeReturn OfferPushOnly(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_SCHEDULING ||
+        !(GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_PUSH))
+        return GST_PAD_PROBE_OK;
+    gst_query_set_scheduling(query, GST_SCHEDULING_FLAG_SEEKABLE, 1, -1, 0);
+    gst_query_add_scheduling_mode(query, GST_PAD_MODE_PUSH);
+    return GST_PAD_PROBE_HANDLED;
+}
+
+// The program stream demultiplexer counts its times from the stream's first clock reference, not
+// from its first picture or sound, which come some tenths of a second later (0.5 s as DVD
+// multiplexers write them): the content begins at that stream time, not at 0, and its sources
+// on the timeline would begin with a stretch of their first frame and lose as much at their end.
+// Its seeks also clamp their stop to a length taken from the first to the last time stamp (first
+// and last picture, so less than the content), cutting the end further.
+//
+// The demultiplexer's times are moved so that the content begins at stream time 0 (its offset is
+// the stream time of the first segment). A seek goes on with the time asked for but no stop: the
+// demultiplexer then reads from the clock reference of that time, which is early enough for the
+// pictures and sound of it. The segment that answers it (same sequence number) starts at the
+// time asked for plus the offset, so that what comes before is clipped, and stops where the seek
+// asked to stop.
+struct ProgramStreamTime {
+    std::mutex lock;
+    std::optional<GstClockTime> origin;   // stream time at which the content begins
+    guint32 seqnum = GST_SEQNUM_INVALID;  // of the last seek
+    gint64 start = 0;                     // what it asked for, in content time
+    GstClockTime stop = GST_CLOCK_TIME_NONE;
+
+    GstEvent* Seek(GstEvent* event) {
+        gdouble rate = 1.0;
+        GstFormat format;
+        GstSeekFlags flags;
+        GstSeekType startType, stopType;
+        gint64 start = 0, stop = 0;
+        gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
+        if (format != GST_FORMAT_TIME || startType != GST_SEEK_TYPE_SET || rate <= 0) return event;
+        std::lock_guard<std::mutex> guard(lock);
+        if (!origin) origin = 0;
+        seqnum = gst_event_get_seqnum(event);
+        this->start = start;
+        this->stop =
+            stopType == GST_SEEK_TYPE_SET && stop >= 0 ? GstClockTime(stop) : GST_CLOCK_TIME_NONE;
+        GstEvent* moved = gst_event_new_seek(rate, format, flags, GST_SEEK_TYPE_SET, start,
+                                             GST_SEEK_TYPE_NONE, -1);
+        gst_event_set_seqnum(moved, seqnum);
+        gst_event_unref(event);
+        return moved;
+    }
+
+    GstEvent* Segment(GstEvent* event) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event, &segment);
+        if (!segment || segment->format != GST_FORMAT_TIME || segment->rate <= 0) return event;
+        GstSegment moved = *segment;
+        // Buffer times run ahead of stream times by this much.
+        const gint64 base = gint64(segment->start) - gint64(segment->time);
+        std::lock_guard<std::mutex> guard(lock);
+        if (!origin) origin = segment->time;
+        if (gst_event_get_seqnum(event) == seqnum) {
+            const gint64 shift = base + gint64(*origin);
+            moved.start = GstClockTime(std::max<gint64>(this->start + shift, 0));
+            moved.stop = GST_CLOCK_TIME_IS_VALID(this->stop)
+                             ? GstClockTime(std::max<gint64>(gint64(this->stop) + shift, 0))
+                             : GST_CLOCK_TIME_NONE;
+            moved.position = moved.start;
+            moved.time = GstClockTime(this->start);
+        } else if (moved.time >= *origin) {
+            moved.time -= *origin;
+        } else {
+            moved.start += *origin - moved.time;
+            moved.position = std::max(moved.position, moved.start);
+            moved.time = 0;
+        }
+        GstEvent* replaced = gst_event_new_segment(&moved);
+        gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
+        gst_event_unref(event);
+        return replaced;
+    }
+
+    // Any thread that seeks, and the demultiplexer's streaming threads.
+    static GstPadProbeReturn OnEvent(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<ProgramStreamTime*>(data);
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK)
+            GST_PAD_PROBE_INFO_DATA(info) = self->Seek(event);
+        else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT)
+            GST_PAD_PROBE_INFO_DATA(info) = self->Segment(event);
+        return GST_PAD_PROBE_OK;
+    }
+
+    static void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
+        if (GST_PAD_DIRECTION(pad) != GST_PAD_SRC) return;
+        gst_pad_add_probe(pad,
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_EVENT_UPSTREAM |
+                                          GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          OnEvent, data, nullptr);
+    }
+
+    static void Install(GstElement* demuxer) {
+        auto* self = new ProgramStreamTime;
+        g_object_set_data_full(G_OBJECT(demuxer), "kestrine-program-stream-time", self,
+                               [](gpointer data) { delete static_cast<ProgramStreamTime*>(data); });
+        g_signal_connect(demuxer, "pad-added", G_CALLBACK(OnPadAdded), self);
+    }
+};
+
 // Every element that the editing services or the output graph put into the pipeline, as it is
 // added (streaming or state-changing thread).
 //
@@ -46,6 +161,8 @@ GstBusSyncReply HandleTimelineMessage(GstBus*, GstMessage* message, gpointer tim
 // sends every pixel through a generic path three times as costly as scaling alone. Frames are
 // scaled with their values kept, as other converters do; colour conversion between formats
 // (YUV to RGB) is the converters' job and is not affected.
+//
+// MPEG video parsers and program stream demultiplexers get the mending described above.
 void TuneElement(GstBin*, GstBin*, GstElement* element, gpointer) {
     GstElementFactory* factory = gst_element_get_factory(element);
     if (!factory) return;
@@ -55,6 +172,13 @@ void TuneElement(GstBin*, GstBin*, GstElement* element, gpointer) {
                      guint64(500 * GST_MSECOND), nullptr);
     } else if (std::strcmp(name, "videoscale") == 0) {
         gst_util_set_object_arg(G_OBJECT(element), "matrix-mode", "none");
+    } else if (std::strcmp(name, "mpegvideoparse") == 0) {
+        GstPadPtr sink(gst_element_get_static_pad(element, "sink"));
+        if (sink)
+            gst_pad_add_probe(sink.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, OfferPushOnly, nullptr,
+                              nullptr);
+    } else if (std::strcmp(name, "mpegpsdemux") == 0) {
+        ProgramStreamTime::Install(element);
     }
 }
 // Streaming thread: the WAV parser stamps its output from the header's byte rate, which for ADPCM
