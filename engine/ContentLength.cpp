@@ -7,7 +7,9 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -126,6 +128,70 @@ struct Span {
     }
 };
 
+std::uint32_t LittleEndian32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+// The length a WAV file's header declares: its data size in sample frames for PCM, A-law and
+// µ-law, else its fact chunk's sample count; 0 when it declares neither (a data size of 0 or
+// 0xFFFFFFFF is what writers that cannot go back put there, not a length). libav takes the length
+// from the file's size when the data is shorter than declared.
+std::int64_t WavDeclaredLength(const std::string& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         std::fclose);
+    if (!file) return 0;
+    unsigned char head[65536];
+    const std::size_t size = std::fread(head, 1, sizeof head, file.get());
+    if (size < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return 0;
+    unsigned tag = 0, blockAlign = 0;
+    std::uint32_t rate = 0, factSamples = 0;
+    for (std::size_t at = 12; at + 8 <= size;) {
+        const unsigned char* chunk = head + at;
+        const std::uint32_t length = LittleEndian32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && length >= 16 && at + 8 + 16 <= size) {
+            tag = chunk[8] | chunk[9] << 8;
+            rate = LittleEndian32(chunk + 12);
+            blockAlign = chunk[20] | chunk[21] << 8;
+            // WAVE_FORMAT_EXTENSIBLE: the sub-format's first two bytes are the tag.
+            if (tag == 0xFFFE && length >= 40 && at + 8 + 26 <= size)
+                tag = chunk[32] | chunk[33] << 8;
+        } else if (std::memcmp(chunk, "fact", 4) == 0 && length >= 4 && at + 12 <= size) {
+            factSamples = LittleEndian32(chunk + 8);
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            if (rate == 0 || length == 0 || length == 0xFFFFFFFFu) return 0;
+            const bool pcm = tag == 1 || tag == 3 || tag == 6 || tag == 7;
+            const std::int64_t samples = pcm && blockAlign > 0 ? std::int64_t(length / blockAlign)
+                                                               : std::int64_t(factSamples);
+            return av_rescale(samples, kUnitsPerSecond, rate);
+        }
+        at += 8 + std::size_t(length) + (length & 1);
+    }
+    return 0;
+}
+
+// What the header of an opened file declares outright (see ContentFacts::declared).
+std::int64_t DeclaredLength(const AVFormatContext* context, int videoIndex,
+                            const std::string& path) {
+    std::int64_t declared = 0;
+    // A duration the demultiplexer read from the file (a container's field, an MP3 header
+    // frame's count), not one it estimated from the bit rate or the time stamps.
+    if (context->duration_estimation_method == AVFMT_DURATION_FROM_STREAM &&
+        context->duration != AV_NOPTS_VALUE && context->duration > 0)
+        declared = av_rescale(context->duration, kUnitsPerSecond, AV_TIME_BASE);
+    if (videoIndex >= 0) {
+        const AVStream* video = context->streams[videoIndex];
+        const AVRational rate = video->avg_frame_rate;
+        if (video->nb_frames > 0 && rate.num > 0 && rate.den > 0)
+            declared = std::max(declared,
+                                av_rescale(video->nb_frames * kUnitsPerSecond, rate.den, rate.num));
+    }
+    if (std::strcmp(context->iformat->name, "wav") == 0)
+        declared = std::max(declared, WavDeclaredLength(path));
+    return declared;
+}
+
 }  // namespace
 
 std::optional<ContentFacts> ScanContent(const std::string& path, int limitMs, std::string* reason) {
@@ -159,6 +225,7 @@ std::optional<ContentFacts> ScanContent(const std::string& path, int limitMs, st
     facts.hasAudio = spans[1].index >= 0;
     if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
         facts.stated = av_rescale(context->duration, kUnitsPerSecond, AV_TIME_BASE);
+    facts.declared = DeclaredLength(context.get(), spans[0].index, path);
 
     std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(),
                                                           [](AVPacket* p) { av_packet_free(&p); });

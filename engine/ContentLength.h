@@ -16,6 +16,10 @@ struct ContentFacts {
     std::int64_t audioLength = 0;
     // The length the container's header states (100-ns units); 0 when it states none.
     std::int64_t stated = 0;
+    // The length the file's header declares outright (100-ns units): a duration field, an MP3
+    // header frame's frame count, an AVI video stream's frame count, a WAV file's data size.
+    // 0 when the header declares none, and never an estimate from a bit rate.
+    std::int64_t declared = 0;
     bool hasVideo = false;
     bool hasAudio = false;
     // Every packet was read: length is the content's, not a part of it.

@@ -465,7 +465,12 @@ HRESULT CMediaGraph::OpenClip(CProjectItem& clip) {
     const std::optional<ContentFacts> content = ScanContent(clip.GetPath(), kContentScanMs);
     const RefTime contentLength = content && content->complete ? content->length : 0;
     const gint64 duration = QueryDurationNs(contentLength <= 0);
-    RefTime length = ClipLength(duration >= 0 ? duration / 100 : 0, contentLength);
+    // The framework times some files from their data where the header declares more (an MP3
+    // header frame's count, an AVI's frame count, a WAV file's data size): the header's
+    // declaration is what the file was meant to hold, so that a file cut short is reported.
+    const RefTime stated =
+        std::max<RefTime>(duration >= 0 ? duration / 100 : 0, content ? content->declared : 0);
+    RefTime length = ClipLength(stated, contentLength);
     // A file that the framework opens but cannot time, and libav can read but not to its end
     // in time, has the length libav's reading of its header gives.
     if (length <= 0 && content) length = content->stated;

@@ -173,14 +173,14 @@ TEST_F(ConversionRun, SourceCutShortEndsWhereItsContentEnds) {
                                     "-i", "sine=r=22050", "-t", "4", "-c:v", "mjpeg", "-c:a",
                                     "pcm_s16le", mkv}),
               0);
-    // An AVI cut off before its index is timed by the frames the framework finds.
+    // An AVI cut off before its index keeps its header's frame count as the clip's length.
     const struct {
         QString whole;
         const char* cut;
         bool headerLength;
     } sources[] = {{Clip(Kind::Wmv, 4.0), "cut.wmv", true},
                    {mkv, "cut.mkv", true},
-                   {Clip(Kind::AviMjpegPcm, 4.0), "cut.avi", false}};
+                   {Clip(Kind::AviMjpegPcm, 4.0), "cut.avi", true}};
     const struct {
         OutputFormat format;
         const char* extension;
@@ -214,6 +214,48 @@ TEST_F(ConversionRun, SourceCutShortEndsWhereItsContentEnds) {
             EXPECT_NEAR(written, content, 0.1);
             if (source.headerLength) EXPECT_LT(written, stated - 0.5);
         }
+    }
+}
+
+// A header that declares outright more than the file holds (an MP3 header frame's frame count, a
+// WAV file's data size) is the clip's length even where the framework times the data, so that
+// the short output is reported; the content is what converts. A length the header does not
+// declare (an MP3 without a header frame, timed from its bit rate) is no promise: such a file
+// cut short is as long as its content.
+TEST_F(ConversionRun, HeaderThatDeclaresMoreThanTheFileHoldsIsTheClipsLength) {
+    const struct {
+        const char* name;
+        QStringList encode;
+        double clip;  // seconds, of the half file
+    } cases[] = {
+        {"xing.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}, 4.0},
+        {"pcm.wav", {"-c:a", "pcm_s16le"}, 4.0},
+        {"plain.mp3", {"-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"}, 2.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString whole = Out((QString("whole-") + c.name).toUtf8().constData());
+        ASSERT_EQ(
+            testmedia::RunFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=f=440:r=44100", "-t", "4"} +
+                                 c.encode + QStringList{whole}),
+            0);
+        const QString cut = Out(c.name);
+        {
+            QFile in(whole), out(cut);
+            ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+            out.write(in.readAll().left(in.size() / 2));
+        }
+        const double content = PacketSpan(cut);
+        ASSERT_NEAR(content, 2.0, 0.1);
+        CProjectItem clip = Probed(cut);
+        EXPECT_NEAR(double(clip.GetDuration()) / kRefTimePerSecond, c.clip, 0.1);
+        EXPECT_NEAR(double(clip.ConvertStop()) / kRefTimePerSecond, content, 0.1);
+        ConversionSettings settings = SettingsFor(WavMp3);
+        const QString dest = Out((QString(c.name) + ".wav").toUtf8().constData());
+        m_last = m_host.ConvertClip(dest.toStdString(), clip, settings);
+        ASSERT_EQ(m_last.code, S_OK) << m_last.reason;
+        EXPECT_NEAR(PacketSpan(dest), content, 0.1);
     }
 }
 
