@@ -45,13 +45,6 @@ CTextList EncoderList(EncoderCategory category) {
     return list;
 }
 
-// The factory of the first verified encoder listed under name (as CreateFilterByName finds it).
-std::string FactoryFor(EncoderCategory category, const std::string& name) {
-    for (const EncoderEntry& entry : VerifiedEncoders(category))
-        if (entry.longName == name) return entry.factoryName;
-    return {};
-}
-
 const char* CategoryTitle(EncoderCategory category) {
     switch (category) {
         case EncoderCategory::AviVideo:
@@ -215,7 +208,7 @@ bool ListAudioFormatsText(OutputFormat format, const std::string& encoder, std::
         text = "  (uncompressed PCM at the clip's own rate; no formats to choose)\n";
         return true;
     }
-    const std::string factory = FactoryFor(category, encoder);
+    const std::string factory = FactoryForName(category, encoder);
     if (factory.empty()) return false;
     CAudioFormatChooser chooser(category);
     chooser.formats = EncoderFormats(category, factory);

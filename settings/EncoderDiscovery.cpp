@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "EncoderChatter.h"
 
@@ -460,6 +461,15 @@ const std::vector<EncoderEntry>& ListLocked(Discovery& d, EncoderCategory catego
     return d.lists[key];
 }
 
+// Factories that share a long name (libav's avenc_ac3 and avenc_ac3_fixed) would give two equal
+// lines, of which only the first could ever be chosen: a later one gets its factory name added.
+// The first keeps the plain name, which has always created it.
+void MakeNamesDistinct(std::vector<EncoderEntry>& entries) {
+    std::set<std::string> seen;
+    for (EncoderEntry& entry : entries)
+        if (!seen.insert(entry.longName).second) entry.longName += " (" + entry.factoryName + ")";
+}
+
 }  // namespace
 
 std::string RegistryFingerprint() {
@@ -496,7 +506,9 @@ std::vector<EncoderEntry> VerifiedEncoders(EncoderCategory category) {
     Discovery& d = State();
     std::lock_guard lock(d.mutex);
     RefreshLocked(d);
-    return ListLocked(d, category);
+    std::vector<EncoderEntry> entries = ListLocked(d, category);
+    MakeNamesDistinct(entries);
+    return entries;
 }
 
 HRESULT EnumerateEncoders(EncoderCategory category, std::vector<std::string>& list) {
@@ -508,10 +520,14 @@ HRESULT EnumerateEncoders(EncoderCategory category, std::vector<std::string>& li
 }
 
 ElementRef CreateFilterByName(EncoderCategory category, const std::string& name) {
-    for (const EncoderEntry& e : VerifiedEncoders(category)) {
-        if (e.longName == name)
-            return AdoptElement(gst_element_factory_make(e.factoryName.c_str(), nullptr));
-    }
+    const std::string factory = FactoryForName(category, name);
+    return factory.empty() ? ElementRef{}
+                           : AdoptElement(gst_element_factory_make(factory.c_str(), nullptr));
+}
+
+std::string FactoryForName(EncoderCategory category, const std::string& name) {
+    for (const EncoderEntry& e : VerifiedEncoders(category))
+        if (e.longName == name) return e.factoryName;
     return {};
 }
 

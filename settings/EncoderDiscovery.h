@@ -25,8 +25,9 @@ struct EncoderEntry {
     friend bool operator==(const EncoderEntry&, const EncoderEntry&) = default;
 };
 
-// The verified encoders of a category in a stable order (by factory name). Duplicate long names
-// are kept.
+// The verified encoders of a category in a stable order (by factory name). Every entry has its
+// own listed name: an encoder whose long name an earlier one already has is listed as
+// "<long name> (<factory name>)".
 std::vector<EncoderEntry> VerifiedEncoders(EncoderCategory category);
 
 // Fills list with "_Uncompressed_" and the long names of the verified encoders. Returns S_OK when
@@ -37,6 +38,9 @@ HRESULT EnumerateEncoders(EncoderCategory category, std::vector<std::string>& li
 // A new instance of the first verified encoder, in list order, whose long name equals name
 // exactly (case-sensitive); empty when there is none. The caller owns the reference.
 ElementRef CreateFilterByName(EncoderCategory category, const std::string& name);
+
+// The factory name of the verified encoder listed as name ("" for none).
+std::string FactoryForName(EncoderCategory category, const std::string& name);
 
 // The discrete output formats of an encoder factory that encode into the category's writer, in
 // a stable order: sample rate descending, stereo before mono, bit rate descending. Each carries

@@ -393,13 +393,10 @@ void CSettingsDialog::EnsureVideoEncoder() {
     // one; anything else is re-created from the selection.
     TransferControlsToRecord();
     const ElementRef& held = m_settings.videoEncoder;
-    if (m_videoList->currentIndex() > 0 && held) {
-        GstElementFactory* factory = gst_element_get_factory(held.get());
-        const char* longName =
-            factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME)
-                    : nullptr;
-        if (longName && m_settings.videoListText == longName) return;
-    }
+    if (m_videoList->currentIndex() > 0 && held &&
+        FactoryNameOf(held.get()) ==
+            FactoryForName(EncoderCategory::AviVideo, m_settings.videoListText))
+        return;
     OnVideoListChanged();
 }
 
