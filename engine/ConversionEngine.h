@@ -86,7 +86,8 @@ public:
     HRESULT WriteAvi(const std::string& destination, GstElementPtr* multiplexer,
                      GstElement* videoEncoder, GstElement* audioEncoder, GstPad* videoPin,
                      GstPad* audioPin);
-    // Gives an encoder whose thread count is at its one-core default the machine's cores.
+    // Gives an encoder whose thread count is at its one-core default the machine's cores (VP8:
+    // all but one).
     void UseAllCores(GstElement* encoder);
     // A size-bounded queue in the pipeline linked to a new input of the AVI multiplexer
     // requested from padTemplate; none (error text set) on failure.

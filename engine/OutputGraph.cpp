@@ -195,8 +195,9 @@ HRESULT CConversionEngine::Prepare(bool preview, GstPadPtr* videoPin, GstPadPtr*
     GstElement* tee = nullptr;
     GstPadPtr teeInput, teePreview, teeCapture, rendererInput;
     // Without a video group there is nothing to preview; an idle renderer would also keep the
-    // pipeline from pausing, since a sink without data never prerolls.
-    if (preview && m_videoGroup) {
+    // pipeline from pausing, since a sink without data never prerolls. Without a pane
+    // (kestrine-cli) nobody would see the frames converted for it.
+    if (preview && m_videoGroup && m_ownerWindow) {
         tee = MakeElement(m_failureText, "tee", "Smart Tee Filter");
         if (tee && AddToGraph(tee)) {
             teeInput.reset(gst_element_get_static_pad(tee, "sink"));
@@ -523,12 +524,18 @@ HRESULT CConversionEngine::SetEncoderQuality(GstElement* encoder) {
 struct ThreadSetting {
     const char* factoryPrefix;
     const char* property;
+    guint spareCores;  // cores left to the rest of the pipeline
 };
 constexpr ThreadSetting kThreadSettings[] = {
-    {"vp8enc", "threads"},
-    {"vp9enc", "threads"},
-    {"openjpegenc", "num-threads"},
-    {"avenc_", "threads"},  // libav's generic option: an enumeration whose 0 is "auto"
+    // libvpx's VP8 encoder splits a frame into rows, and each row thread waits for the row above
+    // by spinning. Whenever another thread takes a core from one of them (the decoder, the
+    // audio encoder, any other program), the others spin through their whole time slices: on
+    // two cores, two VP8 threads beside the decoder cost a third more CPU and gain no time, and
+    // under load they take several times as long as one. VP8 leaves one core to the rest.
+    {"vp8enc", "threads", 1},
+    {"vp9enc", "threads", 0},
+    {"openjpegenc", "num-threads", 0},
+    {"avenc_", "threads", 0},  // libav's generic option: an enumeration whose 0 is "auto"
 };
 
 void CConversionEngine::UseAllCores(GstElement* encoder) {
@@ -548,11 +555,16 @@ void CConversionEngine::UseAllCores(GstElement* encoder) {
         const bool atDefault = g_param_value_defaults(spec, &value);
         g_value_unset(&value);
         if (!atDefault) return;
-        const guint cores = std::max(1u, g_get_num_processors());
+        const guint processors = g_get_num_processors();
+        const guint cores =
+            processors > setting.spareCores + 1 ? processors - setting.spareCores : 1;
         if (G_IS_PARAM_SPEC_ENUM(spec)) {
             if (g_enum_get_value(G_PARAM_SPEC_ENUM(spec)->enum_class, 0))
                 g_object_set(encoder, setting.property, 0, nullptr);
-        } else if (G_IS_PARAM_SPEC_INT(spec)) {
+            return;
+        }
+        if (cores < 2) return;  // one thread is what the default gives
+        if (G_IS_PARAM_SPEC_INT(spec)) {
             g_object_set(encoder, setting.property,
                          std::min<gint>(gint(cores), G_PARAM_SPEC_INT(spec)->maximum), nullptr);
         } else if (G_IS_PARAM_SPEC_UINT(spec)) {
