@@ -6,7 +6,13 @@ Makes a 640x480 WMV2 + WMA2 clip (45 s unless told otherwise), then
   1. x264 + MP3 and VP8 + MP3 at 320x240 and 720x576 (the speed targets), and
   2. every video encoder kestrine-cli offers for AVI, with MP3, at 320x240,
 each side run one after the other, so both see the same machine load. Prints Markdown tables.
-Usage: bench/avi_encoders_bench.py [--build build] [--seconds 45] [--runs 1] [--only targets,all]
+With --only matched, the target cases also run ffmpeg with the settings GStreamer's elements
+default to (x264enc: 2048 kb/s single-pass CBR with its VBV; vp8enc: cpu-used 0, one thread per
+core but one) and MP3 at kestrine's initial 320 kb/s, which separates the cost of the pipeline
+from the two programs' different codec defaults.
+Usage: bench/avi_encoders_bench.py [--build build] [--seconds 45] [--runs 1]
+                                   [--only targets,matched,all] [--sizes 320x240,720x576]
+                                   [--codecs libx264,libvpx]
 """
 import argparse
 import os
@@ -79,12 +85,18 @@ def main():
     parser.add_argument("--seconds", type=int, default=45)
     parser.add_argument("--runs", type=int, default=1)
     parser.add_argument("--only", default="targets,all")
+    parser.add_argument("--sizes", default="320x240,720x576")
+    parser.add_argument("--codecs", default="libx264,libvpx")
     args = parser.parse_args()
+    sizes = [tuple(int(v) for v in size.split("x")) for size in args.sizes.split(",")]
+    codecs = args.codecs.split(",")
     cli = os.path.join(args.build, "bin", "kestrine-cli")
     only = args.only.split(",")
 
     work = tempfile.mkdtemp(prefix="kestrine-avi-bench-")
-    env = dict(os.environ, KESTRINE_CACHE_DIR=os.path.join(work, "cache"), XDG_CONFIG_HOME=os.path.join(work, "config"))
+    # A private registry: another build's plugin folder must not make the runs rescan plugins.
+    env = dict(os.environ, KESTRINE_CACHE_DIR=os.path.join(work, "cache"), XDG_CONFIG_HOME=os.path.join(work, "config"),
+               GST_REGISTRY=os.path.join(work, "registry.bin"))
     src = os.path.join(work, "clip.wmv")
     subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
                     "testsrc2=size=640x480:rate=25:duration=%d" % args.seconds, "-f", "lavfi", "-i",
@@ -106,28 +118,41 @@ def main():
             best = r if best is None or r[0] < best[0] else best
         return best + (os.path.getsize(dest) if os.path.exists(dest) else 0,)
 
-    def theirs(codec, width, height):
+    def theirs(codec, width, height, audio=()):
         dest = os.path.join(work, "f.avi")
         if os.path.exists(dest):
             os.remove(dest)
         best = None
         for _ in range(args.runs):
             r = timed(["ffmpeg", "-v", "error", "-y", "-i", src] + codec +
-                      ["-s", "%dx%d" % (width, height), "-r", "25", "-c:a", "libmp3lame", dest])
+                      ["-s", "%dx%d" % (width, height), "-r", "25", "-c:a", "libmp3lame"] + list(audio) + [dest])
             best = r if best is None or r[0] < best[0] else best
         return best + (os.path.getsize(dest) if os.path.exists(dest) else 0,)
 
-    print("Input: %d-s 640x480 WMV2 + WMA2, %d run(s) each, best wall time; CPU = user + system.\n"
-          % (args.seconds, args.runs))
-    if "targets" in only:
-        print("| case | kestrine wall s | ffmpeg wall s | ratio | kestrine CPU s | ffmpeg CPU s |")
-        print("|---|---|---|---|---|---|")
-        for long_name, codec in (("x264 H.264 Encoder", ["-c:v", "libx264"]), ("On2 VP8 Encoder", ["-c:v", "libvpx"])):
-            for width, height in ((320, 240), (720, 576)):
+    print("Input: %d-s 640x480 WMV2 + WMA2, %d run(s) each, best wall time; CPU = user + system; "
+          "load average at the start %.1f.\n" % (args.seconds, args.runs, os.getloadavg()[0]))
+    vp8_threads = str(max(1, (os.cpu_count() or 1) - 1))
+    cases = (("x264 H.264 Encoder", ["-c:v", "libx264"],
+              ["-c:v", "libx264", "-b:v", "2048k", "-maxrate", "2048k", "-bufsize", "1228k"]),
+             ("On2 VP8 Encoder", ["-c:v", "libvpx"], ["-c:v", "libvpx", "-cpu-used", "0", "-threads", vp8_threads]))
+    if "targets" in only or "matched" in only:
+        print("| case | kestrine wall s | kestrine CPU s | size kB | ffmpeg | wall s | CPU s | size kB |"
+              " wall ratio | CPU ratio |")
+        print("|---|---|---|---|---|---|---|---|---|---|")
+        for long_name, codec, matched in cases:
+            if codec[1] not in codecs:
+                continue
+            for width, height in sizes:
                 k = ours(long_name, width, height)
-                f = theirs(codec, width, height)
-                print("| %s + MP3 %dx%d | %.1f%s | %.1f | %.2f | %.1f | %.1f |" % (
-                    codec[1], width, height, k[0], "" if k[2] else " (failed)", f[0], k[0] / f[0], k[1], f[1]))
+                variants = []
+                if "targets" in only:
+                    variants.append(("defaults", theirs(codec, width, height)))
+                if "matched" in only:
+                    variants.append(("GStreamer's settings", theirs(matched, width, height, ("-b:a", "320k"))))
+                for label, f in variants:
+                    print("| %s + MP3 %dx%d | %.1f%s | %.1f | %d | %s | %.1f | %.1f | %d | %.2f | %.2f |" % (
+                        codec[1], width, height, k[0], "" if k[2] else " (failed)", k[1], k[3] // 1024, label,
+                        f[0], f[1], f[3] // 1024, k[0] / f[0], k[1] / f[1]))
                 sys.stdout.flush()
         print()
     if "all" in only:
