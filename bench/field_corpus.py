@@ -5,8 +5,8 @@ and output, warning or reason. One kestrine-cli process per file and format, wit
 own (the program's defaults), so that saved choices of other runs do not leak in.
 
 Content is measured by ffprobe from the packets of the first video and first audio stream: from
-the first time stamp to the end of the last packet (a stream without time stamps counts its
-frames). Frames are ffprobe's decoded frame count (-count_frames) of the first video stream.
+the first time stamp to the end of the last packet (a packet with only a decoding time is shown
+as much later as its neighbours; a stream without time stamps counts its frames). Frames are ffprobe's decoded frame count (-count_frames) of the first video stream.
 
 Usage: bench/field_corpus.py [--cli build/bin/kestrine-cli] [--corpus /work/corpus] [--formats avi,mpeg,wav]
                              [--only NAME,...] [--keep DIR]
@@ -44,10 +44,13 @@ def stream_span(path, selector):
                           "packet=pts_time,dts_time,duration_time", path]).get("packets", [])
     first = end = None
     timed = 0
+    lead = 0.0  # presentation after decoding, for packets that carry only a decoding time
     for p in packets:
-        t = number(p.get("pts_time"))
-        if t is None:
-            t = number(p.get("dts_time"))
+        t, d = number(p.get("pts_time")), number(p.get("dts_time"))
+        if t is not None and d is not None:
+            lead = t - d
+        elif t is None and d is not None:
+            t = d + lead
         if t is None:
             continue
         timed += 1
