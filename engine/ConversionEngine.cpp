@@ -58,11 +58,10 @@ GstPadProbeReturn OfferPushOnly(GstPad*, GstPadProbeInfo* info, gpointer) {
 // and last picture, so less than the content), cutting the end further.
 //
 // The demultiplexer's times are moved so that the content begins at stream time 0 (its offset is
-// the stream time of the first segment). A seek goes on with the time asked for but no stop: the
-// demultiplexer then reads from the clock reference of that time, which is early enough for the
-// pictures and sound of it. The segment that answers it (same sequence number) starts at the
-// time asked for plus the offset, so that what comes before is clipped, and stops where the seek
-// asked to stop.
+// the stream time of the first segment). A seek goes on without a stop, and reads from the clock
+// reference of the time asked for less the offset, early enough for the pictures and sound of
+// that time. The segment that answers it (same sequence number) starts at the time asked for
+// plus the offset, so that what comes before is clipped, and stops where the seek asked to stop.
 struct ProgramStreamTime {
     std::mutex lock;
     std::optional<GstClockTime> origin;   // stream time at which the content begins
@@ -84,7 +83,10 @@ struct ProgramStreamTime {
         this->start = start;
         this->stop =
             stopType == GST_SEEK_TYPE_SET && stop >= 0 ? GstClockTime(stop) : GST_CLOCK_TIME_NONE;
-        GstEvent* moved = gst_event_new_seek(rate, format, flags, GST_SEEK_TYPE_SET, start,
+        // Read from the clock reference that far before the time asked for: its pictures are
+        // multiplexed about the content's offset earlier than they are shown.
+        GstEvent* moved = gst_event_new_seek(rate, format, flags, GST_SEEK_TYPE_SET,
+                                             std::max<gint64>(start - gint64(*origin), 0),
                                              GST_SEEK_TYPE_NONE, -1);
         gst_event_set_seqnum(moved, seqnum);
         gst_event_unref(event);
