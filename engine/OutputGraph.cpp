@@ -529,9 +529,10 @@ struct ThreadSetting {
 constexpr ThreadSetting kThreadSettings[] = {
     // libvpx's VP8 encoder splits a frame into rows, and each row thread waits for the row above
     // by spinning. Whenever another thread takes a core from one of them (the decoder, the
-    // audio encoder, any other program), the others spin through their whole time slices: on
-    // two cores, two VP8 threads beside the decoder cost a third more CPU and gain no time, and
-    // under load they take several times as long as one. VP8 leaves one core to the rest.
+    // audio encoder, any other program), the others spin through their whole time slices. On
+    // two cores a second VP8 thread saves time only while nothing else wants a core; with other
+    // work on the machine the run takes three to five times as long as with one thread. VP8
+    // leaves one core to the rest.
     {"vp8enc", "threads", 1},
     {"vp9enc", "threads", 0},
     {"openjpegenc", "num-threads", 0},
