@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libavutil/time.h>
 }
 
@@ -12,6 +13,7 @@ extern "C" {
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -42,8 +44,18 @@ std::string LibavText(int error) {
     return text;
 }
 
+// libav's own logger prints its remarks on a file it reads ("Estimating duration from bitrate",
+// "Packet corrupt") on the terminal. What matters of them reaches the caller as a result; the
+// rest says nothing about the user's conversion. gst-libav, once loaded, puts a handler of its
+// own in place that sends them to the framework's debug log, which this leaves alone.
+void QuietLibavLogger() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
 // Opens path with its stream facts read, under deadline (which the caller may move on).
 InputPtr Open(const std::string& path, Deadline* deadline, std::string* reason) {
+    QuietLibavLogger();
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) return {};
     raw->interrupt_callback.callback = PastDeadline;

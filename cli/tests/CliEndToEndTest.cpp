@@ -61,14 +61,15 @@ protected:
         return path;
     }
 
-    // The long name of the first listed WAV/MP3 encoder whose name contains part.
-    QString WavEncoder(const QString& part) {
+    // The long name of the first encoder listed under the title (default: WAV/MP3 audio) whose
+    // name contains part.
+    QString WavEncoder(const QString& part, const QString& title = "Audio encoders (WAV/MP3)") {
         const CliRun list = Run({"--list-encoders"});
-        bool inWav = false;
+        bool inList = false;
         for (const QString& line : list.out.split('\n')) {
             if (!line.startsWith(' '))
-                inWav = line.startsWith("Audio encoders (WAV/MP3)");
-            else if (inWav && line.contains(part, Qt::CaseInsensitive))
+                inList = line.startsWith(title);
+            else if (inList && line.contains(part, Qt::CaseInsensitive))
                 return line.trimmed();
         }
         return {};
@@ -215,6 +216,25 @@ TEST_F(CliTest, AnOutputShorterThanItsClipIsCompleteWithAWarning) {
     ASSERT_TRUE(written.ok);
     EXPECT_NEAR(written.duration, match.captured(2).toDouble(), 0.1);
     EXPECT_TRUE(testmedia::DecodesCleanly(m_out + "/holed_converted.wav"));
+}
+
+// A VBR MP3 without a length header makes libav's file reader remark that it estimates the
+// duration from the bit rate; the length is measured anyway, and the remark is not the user's
+// business.
+TEST_F(CliTest, LibraryRemarksOnASourceStayOffTheTerminal) {
+    const QString bare = m_in + "/bare.mp3";
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                            "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2", "-c:a",
+                            "libmp3lame", "-q:a", "4", "-write_xing", "0", bare});
+    ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    const QString lame = WavEncoder("mp3", "Audio encoders (AVI)");
+    if (lame.isEmpty()) GTEST_SKIP() << "no MP3 encoder listed";
+    const CliRun run = Run({"--format", "avi", "--video-encoder", "_Uncompressed_",
+                            "--audio-encoder", lame, "--out", m_out, bare});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("bare.mp3: Complete\n")) << run.out.toStdString();
+    EXPECT_EQ(run.err, "");
 }
 
 TEST_F(CliTest, UsageErrorsAndMissingFolder) {
