@@ -9,7 +9,10 @@ a registry and encoder cache of its own, warmed up before timing, so that other 
 plugin folders do not make it rescan.
 Usage: bench/batch_bench.py [--build build] [--seconds 20] [--runs 3] [--clips 200]
                             [--only dvd,vcd,avi,mp3,wav,probe,rss,audio,vob,hd,hour]
-                            [--corpus /work/corpus]
+                            [--corpus /work/corpus] [--baseline other/build]
+  --baseline: a second build (an earlier commit) timed in the same alternation, with a registry
+         and cache of its own; its ratios to ffmpeg are printed on a "before" line under each
+         case, so that before and after see the same load
   audio: MP3 -> WAV and WAV -> MP3 (160 kb/s, 22 kHz, stereo), one 3-minute file and ten
          files in one call (ten ffmpeg runs on the other side)
   vob:   DVD PAL from DVD material (a 30-s PAL VOB)
@@ -41,14 +44,14 @@ def run(cmd, **kw):
     return result
 
 
-def timed(cmds, before=None):
+def timed(cmds, before=None, env=None):
     """Runs the commands one after the other; wall-clock and CPU (user + system) seconds."""
     if before:
         before()
     wall = cpu = 0.0
     for cmd in cmds:
         start = time.monotonic()
-        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
         _, status, usage = os.wait4(proc.pid, 0)
         wall += time.monotonic() - start
         cpu += usage.ru_utime + usage.ru_stime
@@ -59,18 +62,18 @@ def timed(cmds, before=None):
     return wall, cpu
 
 
-def side_by_side(kcmds, fcmds, runs, kbefore, fbefore):
-    """Medians of alternating runs: (kestrine wall, cpu), (ffmpeg wall, cpu)."""
-    k, f = [], []
+def side_by_side(kcmds, fcmds, runs, kbefore, fbefore, base=None):
+    """Medians of alternating runs: (kestrine wall, cpu), (ffmpeg wall, cpu), and the
+    baseline's (base: (commands, env)) or None."""
+    k, f, b = [], [], []
+    sides = [lambda: k.append(timed(kcmds, kbefore)), lambda: f.append(timed(fcmds, fbefore))]
+    if base:
+        sides.append(lambda: b.append(timed(base[0], kbefore, base[1])))
     for i in range(runs):
-        if i % 2:
-            f.append(timed(fcmds, fbefore))
-            k.append(timed(kcmds, kbefore))
-        else:
-            k.append(timed(kcmds, kbefore))
-            f.append(timed(fcmds, fbefore))
+        for j in range(len(sides)):
+            sides[(i + j) % len(sides)]()
     med = lambda rows, col: statistics.median(r[col] for r in rows)
-    return (med(k, 0), med(k, 1)), (med(f, 0), med(f, 1))
+    return (med(k, 0), med(k, 1)), (med(f, 0), med(f, 1)), ((med(b, 0), med(b, 1)) if b else None)
 
 
 def ffmpeg_make(path, args):
@@ -220,6 +223,7 @@ def main():
     parser.add_argument("--only", default="dvd,vcd,avi,mp3,wav,probe,rss,audio,vob,hd,hour")
     parser.add_argument("--corpus", default="/work/corpus")
     parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
+    parser.add_argument("--baseline", help="a second build folder timed alongside")
     args = parser.parse_args()
     only = set(args.only.split(","))
 
@@ -236,6 +240,14 @@ def main():
     os.environ["GST_REGISTRY"] = os.path.join(scratch, "registry.bin")
     os.environ["KESTRINE_CACHE_DIR"] = os.path.join(scratch, "cache")
 
+    base = None
+    if args.baseline:
+        base_env = dict(os.environ)
+        base_env["KESTRINE_PLUGIN_DIR"] = os.path.join(args.baseline, "bin", "plugins")
+        base_env["GST_REGISTRY"] = os.path.join(scratch, "registry-baseline.bin")
+        base_env["KESTRINE_CACHE_DIR"] = os.path.join(scratch, "cache-baseline")
+        base = (os.path.join(args.baseline, "bin", "kestrine-cli"), base_env)
+
     inputs = os.path.join(scratch, "in")
     os.makedirs(inputs)
     video, wav, mp3 = make_inputs(inputs, args.seconds)
@@ -246,6 +258,9 @@ def main():
     # Warm-up: the registry and the encoder lists are built once, outside the timings.
     run([cli, "--format", "wav", "--audio-encoder", "_Uncompressed_", "--out", kout, wav])
     run([cli, "--list-encoders"])
+    if base:
+        subprocess.run([base[0], "--format", "wav", "--audio-encoder", "_Uncompressed_", "--out", kout, wav],
+                       env=base[1], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     print("inputs: %d s; medians of %d alternating runs; ratio = kestrine-cli / ffmpeg" % (args.seconds, args.runs))
     print("%-44s %9s %9s %9s %9s %7s %7s" % ("case", "k wall", "k cpu", "ff wall", "ff cpu", "wall", "cpu"))
@@ -258,10 +273,13 @@ def main():
     def case(name, kcmd, fcmd, fcmds=None):
         """kcmd: one kestrine-cli call; fcmd: one ffmpeg call, or fcmds: several."""
         fcmds = fcmds or [fcmd]
-        k, f = side_by_side([[cli] + kcmd + ["--out", kout]],
-                            [["ffmpeg", "-nostdin", "-v", "error", "-y"] + c for c in fcmds],
-                            args.runs, clean(kout), clean(fout))
+        k, f, b = side_by_side([[cli] + kcmd + ["--out", kout]],
+                               [["ffmpeg", "-nostdin", "-v", "error", "-y"] + c for c in fcmds],
+                               args.runs, clean(kout), clean(fout),
+                               ([[base[0]] + kcmd + ["--out", kout]], base[1]) if base else None)
         report(name, k, f)
+        if b:
+            report("  before (%s)" % args.baseline, b, f)
 
     if "dvd" in only:
         case("DVD PAL (movie.avi)", ["--format", "mpeg", "--mpeg-type", "DVD", "--standard", "PAL", video],

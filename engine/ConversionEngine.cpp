@@ -2,6 +2,8 @@
 #include "ConversionEngine.h"
 
 #include <ges/ges.h>
+#include <gst/base/gstbasetransform.h>
+#include <gst/pbutils/pbutils.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -181,6 +183,12 @@ void TuneElement(GstBin*, GstBin*, GstElement* element, gpointer) {
                               nullptr);
     } else if (std::strcmp(name, "mpegpsdemux") == 0) {
         ProgramStreamTime::Install(element);
+    } else if (std::strcmp(name, "videoflip") == 0) {
+        // The editing services turn every source's frames upright by its orientation tag. Until
+        // a tag asks for a turn, this version's flipper copies each frame unchanged instead of
+        // passing it on (it leaves itself out of passthrough at its start); it is put into
+        // passthrough here, and takes itself out again when a tag turns the picture.
+        gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(element), TRUE);
     }
 }
 // Streaming thread: the WAV parser stamps its output from the header's byte rate, which for ADPCM
@@ -270,6 +278,34 @@ struct AdpcmRetiming {
         if (src) OnPadAdded(element, src.get(), nullptr);
     }
 };
+
+// The shape of the file's first video stream as it is shown: its frame size times its pixel
+// aspect, width and height exchanged when its orientation tag turns it by a quarter.
+std::optional<double> ShownShape(GstDiscovererInfo* info) {
+    if (!info) return std::nullopt;
+    GList* streams = gst_discoverer_info_get_video_streams(info);
+    std::optional<double> shape;
+    if (streams) {
+        auto* video = GST_DISCOVERER_VIDEO_INFO(streams->data);
+        const double width = gst_discoverer_video_info_get_width(video);
+        const double height = gst_discoverer_video_info_get_height(video);
+        guint parN = gst_discoverer_video_info_get_par_num(video);
+        guint parD = gst_discoverer_video_info_get_par_denom(video);
+        if (parN == 0 || parD == 0) parN = parD = 1;
+        if (width > 0 && height > 0) {
+            shape = width * parN / (height * parD);
+            const GstTagList* tags =
+                gst_discoverer_stream_info_get_tags(GST_DISCOVERER_STREAM_INFO(video));
+            gchar* orientation = nullptr;
+            if (tags && gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation) &&
+                (g_str_has_suffix(orientation, "-90") || g_str_has_suffix(orientation, "-270")))
+                shape = 1.0 / *shape;
+            g_free(orientation);
+        }
+    }
+    gst_discoverer_stream_info_list_free(streams);
+    return shape;
+}
 
 }  // namespace
 
@@ -401,6 +437,8 @@ HRESULT CConversionEngine::AddSource(MediaKind kind, const std::string& path,
     // Stream selection by number is not offered by the editing services' clips: the first
     // stream of the medium is used, as for stream number 0.
     (void)streamNumber;
+    if (kind == MediaKind::Video && !m_sourceShape)
+        m_sourceShape = ShownShape(ges_uri_clip_asset_get_info(asset.get()));
 
     ReferenceTime length = mediaStop - mediaStart;
     // The editing services refuse a source longer than the length their discoverer estimated;
@@ -504,39 +542,48 @@ HRESULT CConversionEngine::BuildRenderEngine(std::int32_t smart) {
             SetFailureText("The editing services gave no output for a group");
             return E_FAIL;
         }
-        FrontEnd::Group group{kind, {}, {}, {}, {}};
+        FrontEnd::Group group{kind, {}, {}, {}};
         GstCapsPtr caps;
+        std::vector<const char*> factories;
         if (kind == MediaKind::Video) {
-            group.converter.reset(GST_ELEMENT(
-                gst_object_ref_sink(gst_element_factory_make("videoconvert", nullptr))));
+            // The timeline delivers the file's frames at the group's rate but in their own size
+            // and format (VideoRestrictionCaps): frames it drops are never scaled. The size is
+            // converted next, then the pixel format; each step passes frames through untouched
+            // when it has nothing to change.
+            factories = {"videoscale", "videoconvert"};
             caps.reset(m_videoFormat
                            ? timeline::VideoOutputCaps(*m_videoFormat)
                            : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
                                                  timeline::RawVideoFormatName(24), nullptr));
         } else {
             // The timeline leaves the rate as the file has it (AudioRestrictionCaps).
-            group.resampler.reset(GST_ELEMENT(
-                gst_object_ref_sink(gst_element_factory_make("audioresample", nullptr))));
-            group.converter.reset(GST_ELEMENT(
-                gst_object_ref_sink(gst_element_factory_make("audioconvert", nullptr))));
+            factories = {"audioresample", "audioconvert"};
             caps.reset(m_audioFormat ? timeline::AudioCaps(*m_audioFormat)
                                      : gst_caps_new_empty_simple("audio/x-raw"));
         }
+        for (const char* factory : factories) {
+            GstElement* element = gst_element_factory_make(factory, nullptr);
+            if (!element) break;
+            group.converters.emplace_back(GST_ELEMENT(gst_object_ref_sink(element)));
+        }
         group.capsFilter.reset(
             GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("capsfilter", nullptr))));
-        if (!group.converter || !group.capsFilter ||
-            (kind == MediaKind::Audio && !group.resampler)) {
+        if (group.converters.size() != factories.size() || !group.capsFilter) {
             SetFailureText("A converter element is missing from the media framework");
             return E_FAIL;
         }
         g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
-        if (group.resampler) gst_bin_add(GST_BIN(m_graph.get()), group.resampler.get());
-        gst_bin_add_many(GST_BIN(m_graph.get()), group.converter.get(), group.capsFilter.get(),
-                         nullptr);
+        bool linked = true;
+        GstElement* previous = nullptr;
+        for (auto& element : group.converters) {
+            gst_bin_add(GST_BIN(m_graph.get()), element.get());
+            if (previous) linked = linked && gst_element_link(previous, element.get());
+            previous = element.get();
+        }
+        gst_bin_add(GST_BIN(m_graph.get()), group.capsFilter.get());
+        linked = linked && gst_element_link(previous, group.capsFilter.get());
         GstPadPtr convertIn(gst_element_get_static_pad(group.Input(), "sink"));
-        if (GST_PAD_LINK_FAILED(gst_pad_link(pad.get(), convertIn.get())) ||
-            (group.resampler && !gst_element_link(group.resampler.get(), group.converter.get())) ||
-            !gst_element_link(group.converter.get(), group.capsFilter.get())) {
+        if (!linked || GST_PAD_LINK_FAILED(gst_pad_link(pad.get(), convertIn.get()))) {
             SetFailureText("The editing services' output cannot be connected");
             return E_FAIL;
         }

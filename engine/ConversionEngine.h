@@ -153,18 +153,17 @@ public:
     const std::string& TemporaryPath() const { return m_output.TempPath(); }
 
 private:
-    // The render engine's part: per group, the timeline's output pad followed by a converter and
-    // a caps filter that fix the group's exact format (audio: a resampler first). The caps
-    // filter's source pad is the group's output pin.
+    // The render engine's part: per group, the timeline's output pad followed by converters and
+    // a caps filter that fix the group's exact format (video: size and pixel format; audio:
+    // rate and sample format). The caps filter's source pad is the group's output pin.
     struct FrontEnd {
         struct Group {
             MediaKind kind;
-            GstElementPtr converter;
+            std::vector<GstElementPtr> converters;  // in stream order
             GstElementPtr capsFilter;
             GstPadPtr outputPin;
-            GstElementPtr resampler;  // audio only
             // The first element, which the timeline's pad feeds.
-            GstElement* Input() const { return resampler ? resampler.get() : converter.get(); }
+            GstElement* Input() const { return converters.front().get(); }
         };
         std::vector<Group> groups;
     };
@@ -191,8 +190,11 @@ private:
     // The planar YUV format (I420, else Y42B) that the element's pad template of that name
     // takes; nullptr when it takes neither.
     static const char* PlanarYuvTaken(GstElement* element, const char* padName);
-    // Makes the video group's output pad deliver the given raw format (same size and rate).
-    void UseVideoOutputFormat(const char* rawFormat);
+    // Makes the video group's output pad deliver the given raw format (same size and rate), in
+    // the pixel aspects that the consumer's input names when it takes exactly the group's frame
+    // size (a disc writer signals 4:3 and 16:9 pictures by their pixel aspect); otherwise the
+    // pixels stay square.
+    void UseVideoOutputFormat(const char* rawFormat, GstPad* consumer);
     // Starts following the written time at the sink's inputs.
     void WatchSink(GstElement* sink);
     HRESULT QueryWrittenTime(GstElement* sink, timeline::ReferenceTime* position);
@@ -219,6 +221,9 @@ private:
 
     std::vector<MediaKind> m_groupOrder;
     std::optional<timeline::VideoFormat> m_videoFormat;
+    // The picture shape of the video source as it is shown (width × pixel aspect : height,
+    // turned by its orientation tag), when the editing services' discoverer knew it.
+    std::optional<double> m_sourceShape;
     std::optional<timeline::AudioFormat> m_audioFormat;
 
     // Output graph and run state.

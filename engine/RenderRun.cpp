@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -83,9 +84,14 @@ HRESULT CConversionEngine::RunConversion(OutputFormat format, std::int32_t previ
     // every frame and lets an encoder that takes both (HuffYUV) store YUV rather than RGB. The
     // frames are the same size, rate and picture either way.
     const char* planar = nullptr;
-    if (format == Avi && videoEncoder) planar = PlanarYuvTaken(videoEncoder.get(), "sink");
-    if (format == Mpeg && mpegEncoder) planar = PlanarYuvTaken(mpegEncoder.get(), "Video Input");
-    if (planar) UseVideoOutputFormat(planar);
+    GstPadPtr consumer;
+    if (format == Avi && videoEncoder) {
+        planar = PlanarYuvTaken(videoEncoder.get(), "sink");
+    } else if (format == Mpeg && mpegEncoder) {
+        planar = PlanarYuvTaken(mpegEncoder.get(), "Video Input");
+        consumer.reset(gst_element_get_static_pad(mpegEncoder.get(), "Video Input"));
+    }
+    if (planar) UseVideoOutputFormat(planar, consumer.get());
     GstPadPtr videoPin, audioPin;
     HRESULT hr = Prepare(preview != 0, &videoPin, &audioPin, format == Mpeg);
     if (FAILED(hr)) return abandon(hr);
@@ -210,15 +216,51 @@ const char* CConversionEngine::PlanarYuvTaken(GstElement* element, const char* p
     return nullptr;
 }
 
-void CConversionEngine::UseVideoOutputFormat(const char* rawFormat) {
+void CConversionEngine::UseVideoOutputFormat(const char* rawFormat, GstPad* consumer) {
     if (!m_renderEngine) return;
-    for (auto& group : m_renderEngine->groups) {
-        if (group.kind != MediaKind::Video) continue;
-        GstCapsPtr caps(m_videoFormat ? timeline::VideoOutputCaps(*m_videoFormat)
-                                      : gst_caps_new_empty_simple("video/x-raw"));
-        gst_caps_set_simple(caps.get(), "format", G_TYPE_STRING, rawFormat, nullptr);
-        g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
+    GstCapsPtr caps(m_videoFormat ? timeline::VideoOutputCaps(*m_videoFormat)
+                                  : gst_caps_new_empty_simple("video/x-raw"));
+    gst_caps_set_simple(caps.get(), "format", G_TYPE_STRING, rawFormat, nullptr);
+    // A consumer with a fixed frame that names its pixel aspects (a disc writer: the ones that
+    // make 4:3 and 16:9 pictures) gets the one nearest the source's shape, so that a source of
+    // that frame and shape (DVD material) passes unscaled and a 16:9 one fills the frame; the
+    // scaler adds borders where the picture is neither. It is chosen once, from the file's
+    // facts: the frames a file delivers may change shape (an orientation tag read after the
+    // first frames), the writer's input may not.
+    GstCapsPtr taken(consumer ? gst_pad_query_caps(consumer, nullptr) : nullptr);
+    const GstStructure* want = taken && !gst_caps_is_empty(taken.get()) && m_videoFormat
+                                   ? gst_caps_get_structure(taken.get(), 0)
+                                   : nullptr;
+    gint width = 0, height = 0;
+    const GValue* aspects = want ? gst_structure_get_value(want, "pixel-aspect-ratio") : nullptr;
+    if (aspects && gst_structure_get_int(want, "width", &width) &&
+        gst_structure_get_int(want, "height", &height) && width == m_videoFormat->width &&
+        height == std::abs(m_videoFormat->height)) {
+        const GValue* chosen = nullptr;
+        if (GST_VALUE_HOLDS_LIST(aspects)) {
+            // Without a known shape, the first (4:3).
+            const double needed = m_sourceShape ? *m_sourceShape * height / width : 0;
+            double best = 0;
+            for (guint i = 0; i < gst_value_list_get_size(aspects); ++i) {
+                const GValue* aspect = gst_value_list_get_value(aspects, i);
+                if (!GST_VALUE_HOLDS_FRACTION(aspect)) continue;
+                const double value = double(gst_value_get_fraction_numerator(aspect)) /
+                                     gst_value_get_fraction_denominator(aspect);
+                if (!chosen || std::abs(value - needed) < best) {
+                    chosen = aspect;
+                    best = std::abs(value - needed);
+                }
+            }
+        } else if (GST_VALUE_HOLDS_FRACTION(aspects)) {
+            chosen = aspects;
+        }
+        if (chosen)
+            gst_structure_set_value(gst_caps_get_structure(caps.get(), 0), "pixel-aspect-ratio",
+                                    chosen);
     }
+    for (auto& group : m_renderEngine->groups)
+        if (group.kind == MediaKind::Video)
+            g_object_set(group.capsFilter.get(), "caps", caps.get(), nullptr);
 }
 
 HRESULT CConversionEngine::StartPipeline(OutputFormat format) {

@@ -79,7 +79,9 @@ void SetSizeAndRate(GstCaps* caps, const VideoFormat& f) {
 
 GstCaps* VideoRestrictionCaps(const VideoFormat& f) {
     GstCaps* caps = gst_caps_new_empty_simple("video/x-raw");
-    SetSizeAndRate(caps, f);
+    if (f.frameRate.num > 0)
+        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, f.frameRate.num, f.frameRate.den,
+                            nullptr);
     return caps;
 }
 

@@ -67,8 +67,10 @@ const char* RawVideoFormatName(std::int32_t bitCount);
 const char* RawAudioFormatName(std::uint16_t bitsPerSample);
 
 // Caps describing the groups' formats. The restriction caps are what the editing services are
-// asked for (size and rate only: their compositor picks its own pixel format); the output caps
-// are the exact format of the group's output pad.
+// asked for; the output caps are the exact format of the group's output pad.
+// The editing services are asked for the rate only: they drop or repeat the file's frames
+// before anything is scaled, so that frames that are dropped are never scaled, and the front end
+// scales and converts what remains (passing through a frame that needs no change).
 GstCaps* VideoRestrictionCaps(const VideoFormat& format);
 GstCaps* VideoOutputCaps(const VideoFormat& format);
 GstCaps* AudioCaps(const AudioFormat& format);

@@ -637,8 +637,20 @@ gboolean kestrin_mpeg_writer_sink_event(GstPad* pad, GstObject* parent, GstEvent
     return result;
 }
 
+// The pixel aspect that gives the frame a display aspect of num:den, reduced.
+void AddPixelAspect(GValue* list, int width, int height, int num, int den) {
+    int parN = num * height, parD = den * width;
+    const int divisor = gst_util_greatest_common_divisor(parN, parD);
+    GValue aspect = G_VALUE_INIT;
+    g_value_init(&aspect, GST_TYPE_FRACTION);
+    gst_value_set_fraction(&aspect, parN / divisor, parD / divisor);
+    gst_value_list_append_and_take_value(list, &aspect);
+}
+
 // The caps an input takes under the current preset: disc targets fix the frame size and prefer
-// their frame rate and audio rate, so that upstream converters produce them.
+// their frame rate and audio rate, so that upstream converters produce them. Their pictures are
+// 4:3 or 16:9 (the sequence header says which), so their frames come in the two pixel aspects
+// that make those; Video CDs stay 4:3, the one shape their players show.
 GstCaps* kestrin_mpeg_writer_input_caps(KestrinMpegWriter* self, int index) {
     int code;
     {
@@ -656,6 +668,17 @@ GstCaps* kestrin_mpeg_writer_input_caps(KestrinMpegWriter* self, int index) {
             gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
                                 preset.width, "height", G_TYPE_INT, preset.height, "framerate",
                                 GST_TYPE_FRACTION_RANGE, 0, 1, 120, 1, nullptr);
+        GValue aspects = G_VALUE_INIT;
+        g_value_init(&aspects, GST_TYPE_LIST);
+        AddPixelAspect(&aspects, preset.width, preset.height, 4, 3);
+        if (preset.videoCodec != AV_CODEC_ID_MPEG1VIDEO)
+            AddPixelAspect(&aspects, preset.width, preset.height, 16, 9);
+        const GValue* aspect = gst_value_list_get_size(&aspects) == 1
+                                   ? gst_value_list_get_value(&aspects, 0)
+                                   : &aspects;
+        for (GstCaps* each : {caps, anyRate})
+            gst_structure_set_value(gst_caps_get_structure(each, 0), "pixel-aspect-ratio", aspect);
+        g_value_unset(&aspects);
         return gst_caps_merge(caps, anyRate);
     }
     GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout",

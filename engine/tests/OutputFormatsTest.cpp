@@ -1,3 +1,4 @@
+#include <gst/base/gstbasetransform.h>
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -9,6 +10,7 @@
 
 #include "ClipProbe.h"
 #include "EngineTestSupport.h"
+#include "GstIteration.h"
 
 using namespace enginetest;
 using testmedia::Kind;
@@ -94,6 +96,81 @@ TEST_P(MpegPresets, WritesTheTargetsStreams) {
 
 INSTANTIATE_TEST_SUITE_P(AllPresets, MpegPresets, ::testing::ValuesIn(kMpegCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Disc pictures are 4:3 or 16:9 and the writer says which: the frame's pixels take the shape of
+// the nearer one, the picture keeps its own (borders where it is neither), and material that
+// already has the disc's frame and shape is not scaled at all.
+TEST_F(OutputFormats, DiscFramesKeepThePictureShape) {
+    if (!HasElementFactory("kestrinempegwriter")) GTEST_SKIP() << "the writer is not installed";
+    struct {
+        const char* name;    // a 1-s 25 fps clip, made when size is given
+        const char* size;    // its frame
+        const char* codec;   // its coding
+        const char* aspect;  // its display aspect ("" for square pixels)
+        int preset;          // writer preset; its frame is the settings' frame
+        const char* width;
+        const char* height;
+        double shownAspect;  // width × pixel aspect / height of the output
+        bool unscaled;       // no scaler changes a frame
+    } cases[] = {
+        {"dvd16x9.mkv", "720x576", "mpeg2video", "16:9", 4, "720", "576", 16.0 / 9, true},
+        {"dvd4x3.mkv", "720x576", "mpeg2video", "4:3", 4, "720", "576", 4.0 / 3, true},
+        {"wide.avi", "640x360", "mpeg4", "", 4, "720", "576", 16.0 / 9, false},
+        {"portrait.avi", "360x640", "mpeg4", "", 7, "720", "480", 4.0 / 3, false},
+        // Video CDs stay 4:3.
+        {"dvd16x9.mkv", nullptr, nullptr, nullptr, 1, "352", "288", 4.0 / 3, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " preset " + std::to_string(c.preset));
+        const QString source = Out(c.name);
+        if (c.size) {
+            QStringList make{"-f",   "lavfi",
+                             "-i",   QString("testsrc2=size=%1:rate=25:duration=1").arg(c.size),
+                             "-c:v", c.codec};
+            if (*c.aspect) make << "-aspect" << c.aspect;
+            ASSERT_EQ(testmedia::RunFfmpeg(make << source), 0);
+        }
+        ConversionSettings settings = SettingsFor(Mpeg, c.width, c.height, "25");
+        settings.mpegEncoder = MpegWriter(c.preset);
+        // While frames flow, every scaler of the pipeline is looked at.
+        bool looked = false, scaled = false;
+        m_window.onEvent = [&](int k, std::intptr_t lParam) {
+            if (k != CMediaGraph::kProgress || lParam <= 0 || looked) return;
+            looked = true;
+            ForEachObject(gst_bin_iterate_recurse(GST_BIN(m_host.Engine()->Pipeline())),
+                          [&](gpointer object) {
+                              GstElementFactory* f = gst_element_get_factory(GST_ELEMENT(object));
+                              if (f && g_str_equal(GST_OBJECT_NAME(f), "videoscale") &&
+                                  !gst_base_transform_is_passthrough(GST_BASE_TRANSFORM(object)))
+                                  scaled = true;
+                              return true;
+                          });
+        };
+        const QString dest = Out("shape.mpg");
+        ASSERT_EQ(Convert(source, dest, settings), S_OK) << m_last.reason;
+        m_window.onEvent = nullptr;
+
+        QString shown;
+        ASSERT_EQ(
+            testmedia::RunProgram(
+                "ffprobe",
+                {"-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",
+                 "stream=width,height,sample_aspect_ratio,nb_read_frames", "-of", "csv=p=0", dest},
+                &shown),
+            0);
+        // "width,height,num:den,frames" (and a field for side data)
+        const QStringList fields = shown.trimmed().split(',');
+        ASSERT_GE(fields.size(), 4) << shown.toStdString();
+        const QStringList sar = fields[2].split(':');
+        ASSERT_EQ(sar.size(), 2);
+        const double aspect =
+            fields[0].toDouble() * sar[0].toDouble() / (sar[1].toDouble() * fields[1].toDouble());
+        EXPECT_NEAR(aspect, c.shownAspect, 0.02 * c.shownAspect) << shown.toStdString();
+        EXPECT_EQ(fields[3].toInt(), c.preset == 7 ? 30 : 25);
+        EXPECT_TRUE(looked);
+        if (c.unscaled) EXPECT_FALSE(scaled);
+    }
+}
 
 TEST_F(OutputFormats, MpegCarriesBothStreamsThroughTheHoldElementAndAudioAlonePastIt) {
     if (!HasElementFactory("kestrinempegwriter") || !HasElementFactory("tarrowhold"))
