@@ -4,8 +4,10 @@
 #include <ges/ges.h>
 #include <gst/base/gstbasetransform.h>
 #include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -51,6 +53,75 @@ GstPadProbeReturn OfferPushOnly(GstPad*, GstPadProbeInfo* info, gpointer) {
     gst_query_add_scheduling_mode(query, GST_PAD_MODE_PUSH);
     return GST_PAD_PROBE_HANDLED;
 }
+
+// A decoder asks what its frames may be written into. The editing services' composition drops
+// that question (its sources come and go), so the decoder falls back to frames of the plain
+// layout and copies every picture it decodes out of its own buffers into them. Every element
+// that takes frames from the timeline here reads their layout from a video meta, so the answer
+// is given at the decoder: YUV frames (which reach no consumer that takes raw bytes unconverted)
+// may come in the decoder's own layout, in a pool it configures, and it decodes straight into
+// them. libav's decoders take such a pool only once they know their row strides, that is after
+// their first pictures: while frames still come from elsewhere, the decoder is asked now and then
+// to decide again.
+struct DecoderFrames {
+    std::mutex lock;
+    GstBufferPool* offered = nullptr;  // the pool of the latest answer
+    int buffers = 0;
+    int asked = 0;
+
+    ~DecoderFrames() {
+        if (offered) gst_object_unref(offered);
+    }
+
+    static GstPadProbeReturn OnQuery(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+        if (GST_QUERY_TYPE(query) != GST_QUERY_ALLOCATION) return GST_PAD_PROBE_OK;
+        GstCaps* caps = nullptr;
+        gboolean needPool = FALSE;
+        gst_query_parse_allocation(query, &caps, &needPool);
+        GstVideoInfo video;
+        if (!caps || !needPool || !gst_video_info_from_caps(&video, caps) ||
+            !GST_VIDEO_INFO_IS_YUV(&video) || gst_query_get_n_allocation_pools(query) > 0)
+            return GST_PAD_PROBE_OK;
+        GstBufferPool* pool = gst_video_buffer_pool_new();
+        GstStructure* config = gst_buffer_pool_get_config(pool);
+        gst_buffer_pool_config_set_params(config, caps, guint(video.size), 0, 0);
+        gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
+        if (!gst_buffer_pool_set_config(pool, config)) {
+            gst_object_unref(pool);
+            return GST_PAD_PROBE_OK;
+        }
+        gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+        gst_query_add_allocation_pool(query, pool, guint(video.size), 0, 0);
+        auto* self = static_cast<DecoderFrames*>(data);
+        std::lock_guard<std::mutex> hold(self->lock);
+        if (self->offered) gst_object_unref(self->offered);
+        self->offered = pool;
+        return GST_PAD_PROBE_HANDLED;
+    }
+
+    static GstPadProbeReturn OnBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<DecoderFrames*>(data);
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        {
+            std::lock_guard<std::mutex> hold(self->lock);
+            if (!self->offered || (buffer && buffer->pool == self->offered) || self->asked >= 4)
+                return GST_PAD_PROBE_REMOVE;
+            if (self->buffers++ % 8 != 0) return GST_PAD_PROBE_OK;
+            ++self->asked;
+        }
+        gst_pad_mark_reconfigure(pad);
+        return GST_PAD_PROBE_OK;
+    }
+
+    // On a video decoder's source pad.
+    static void Install(GstPad* pad) {
+        auto* self = new DecoderFrames;
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, OnQuery, self,
+                          [](gpointer data) { delete static_cast<DecoderFrames*>(data); });
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, OnBuffer, self, nullptr);
+    }
+};
 
 // The program stream demultiplexer counts its times from the stream's first clock reference, not
 // from its first picture or sound, which come some tenths of a second later (0.5 s as DVD
@@ -183,6 +254,11 @@ void TuneElement(GstBin*, GstBin*, GstElement* element, gpointer) {
                               nullptr);
     } else if (std::strcmp(name, "mpegpsdemux") == 0) {
         ProgramStreamTime::Install(element);
+    } else if (gst_element_factory_list_is_type(
+                   factory,
+                   GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO)) {
+        GstPadPtr src(gst_element_get_static_pad(element, "src"));
+        if (src) DecoderFrames::Install(src.get());
     } else if (std::strcmp(name, "videoflip") == 0) {
         // The editing services turn every source's frames upright by its orientation tag. Until
         // a tag asks for a turn, this version's flipper copies each frame unchanged instead of
