@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <utility>
 
 #include "ClipProbe.h"
@@ -168,7 +169,26 @@ TEST_F(OutputFormats, DiscFramesKeepThePictureShape) {
         EXPECT_NEAR(aspect, c.shownAspect, 0.02 * c.shownAspect) << shown.toStdString();
         EXPECT_EQ(fields[3].toInt(), c.preset == 7 ? 30 : 25);
         EXPECT_TRUE(looked);
-        if (c.unscaled) EXPECT_FALSE(scaled);
+        if (!c.unscaled) continue;
+        EXPECT_FALSE(scaled);
+        // Picture for picture the source, as the decoder laid it out: nothing shifted, padded or
+        // letterboxed (a misread row stride or a border scores far below this in every frame).
+        QString stats;
+        ASSERT_EQ(testmedia::RunProgram("ffmpeg",
+                                        {"-v", "error", "-i", dest, "-i", source, "-lavfi",
+                                         "psnr=stats_file=-", "-f", "null", "-"},
+                                        &stats),
+                  0);
+        int frames = 0;
+        double worst = 1e9;
+        for (const QString& line : stats.split('\n', Qt::SkipEmptyParts)) {
+            const qsizetype at = line.indexOf("psnr_avg:");
+            if (at < 0) continue;
+            ++frames;
+            worst = std::min(worst, line.mid(at + 9).section(' ', 0, 0).toDouble());
+        }
+        EXPECT_EQ(frames, 25) << stats.left(300).toStdString();
+        EXPECT_GT(worst, 30.0);
     }
 }
 
