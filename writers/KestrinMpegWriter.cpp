@@ -445,12 +445,36 @@ GstFlowReturn kestrin_mpeg_writer_chain(GstPad* pad, GstObject* parent, GstBuffe
     return flow;
 }
 
+// Whether caps b describe the same frames or samples as caps a for the encoder and for reading
+// the buffers: a change of, say, chroma siting or colorimetry alone (a damaged sequence header
+// can flip such bits mid-stream) changes neither.
+bool kestrin_mpeg_writer_same_layout(int index, GstCaps* a, GstCaps* b) {
+    if (index == kVideo) {
+        GstVideoInfo x, y;
+        return gst_video_info_from_caps(&x, a) && gst_video_info_from_caps(&y, b) &&
+               GST_VIDEO_INFO_FORMAT(&x) == GST_VIDEO_INFO_FORMAT(&y) &&
+               GST_VIDEO_INFO_WIDTH(&x) == GST_VIDEO_INFO_WIDTH(&y) &&
+               GST_VIDEO_INFO_HEIGHT(&x) == GST_VIDEO_INFO_HEIGHT(&y) &&
+               GST_VIDEO_INFO_FPS_N(&x) == GST_VIDEO_INFO_FPS_N(&y) &&
+               GST_VIDEO_INFO_FPS_D(&x) == GST_VIDEO_INFO_FPS_D(&y) &&
+               GST_VIDEO_INFO_PAR_N(&x) == GST_VIDEO_INFO_PAR_N(&y) &&
+               GST_VIDEO_INFO_PAR_D(&x) == GST_VIDEO_INFO_PAR_D(&y) &&
+               GST_VIDEO_INFO_INTERLACE_MODE(&x) == GST_VIDEO_INFO_INTERLACE_MODE(&y);
+    }
+    GstAudioInfo x, y;
+    return gst_audio_info_from_caps(&x, a) && gst_audio_info_from_caps(&y, b) &&
+           GST_AUDIO_INFO_FORMAT(&x) == GST_AUDIO_INFO_FORMAT(&y) &&
+           GST_AUDIO_INFO_RATE(&x) == GST_AUDIO_INFO_RATE(&y) &&
+           GST_AUDIO_INFO_CHANNELS(&x) == GST_AUDIO_INFO_CHANNELS(&y) &&
+           GST_AUDIO_INFO_LAYOUT(&x) == GST_AUDIO_INFO_LAYOUT(&y);
+}
+
 // Opens the input's encoder for its caps (streaming thread, lock not held).
 gboolean kestrin_mpeg_writer_set_caps(KestrinMpegWriter* self, int index, GstCaps* caps) {
     WriterState* s = self->state.get();
     GstCaps* current = index == kVideo ? s->videoCaps : s->audioCaps;
     if (current) {
-        if (gst_caps_is_equal(current, caps)) return TRUE;
+        if (kestrin_mpeg_writer_same_layout(index, current, caps)) return TRUE;
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                           ("The input format of the MPEG writer cannot change while writing."),
                           ("%" GST_PTR_FORMAT " -> %" GST_PTR_FORMAT, current, caps));
