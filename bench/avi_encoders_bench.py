@@ -156,22 +156,23 @@ def main():
                 sys.stdout.flush()
         print()
     if "all" in only:
-        print("| encoder | factory | kestrine wall s | CPU s | size kB | ffmpeg | wall s | CPU s | size kB | wall ratio |")
-        print("|---|---|---|---|---|---|---|---|---|---|")
+        print("| encoder | factory | kestrine wall s | CPU s | size kB | ffmpeg | wall s | CPU s | size kB | wall ratio |"
+              " CPU ratio |")
+        print("|---|---|---|---|---|---|---|---|---|---|---|")
         for long_name, factory in offered_video_encoders(cli, env):
             k = ours(long_name, 320, 240)
             codec = FFMPEG_EQUIVALENT.get(factory)
             if codec:
                 f = theirs(codec, 320, 240)
                 if not f[2]:
-                    print("| %s | %s | %.1f | %.1f | %d | %s: not in this ffmpeg | | | | |" % (
+                    print("| %s | %s | %.1f | %.1f | %d | %s: not in this ffmpeg | | | | | |" % (
                         long_name, factory, k[0], k[1], k[3] // 1024, codec[1]))
                     continue
-                print("| %s | %s | %.1f%s | %.1f | %d | %s | %.1f | %.1f | %d | %.2f |" % (
+                print("| %s | %s | %.1f%s | %.1f | %d | %s | %.1f | %.1f | %d | %.2f | %.2f |" % (
                     long_name, factory, k[0], "" if k[2] else " (failed)", k[1], k[3] // 1024, codec[1], f[0], f[1],
-                    f[3] // 1024, k[0] / f[0]))
+                    f[3] // 1024, k[0] / f[0], k[1] / f[1]))
             else:
-                print("| %s | %s | %.1f | %.1f | %d | – | | | | |" % (long_name, factory, k[0], k[1], k[3] // 1024))
+                print("| %s | %s | %.1f | %.1f | %d | – | | | | | |" % (long_name, factory, k[0], k[1], k[3] // 1024))
             sys.stdout.flush()
 
 
