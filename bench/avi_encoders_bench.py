@@ -16,6 +16,7 @@ Usage: bench/avi_encoders_bench.py [--build build] [--seconds 45] [--runs 1]
 """
 import argparse
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -105,31 +106,37 @@ def main():
     subprocess.run([cli, "--list-encoders"], stdout=subprocess.DEVNULL, env=env, check=True)  # trials, once
 
     def ours(long_name, width, height):
+        """One kestrine-cli run: (wall s, CPU s, ok, output bytes)."""
         out = os.path.join(work, "k")
         os.makedirs(out, exist_ok=True)
         dest = os.path.join(out, "clip_converted.avi")
         if os.path.exists(dest):
             os.remove(dest)
-        best = None
-        for _ in range(args.runs):
-            r = timed([cli, "--format", "avi", "--out", out, "--width", str(width), "--height", str(height),
-                       "--fps", "25", "--video-encoder", long_name, "--audio-encoder", "L.A.M.E. mp3 encoder",
-                       src], env)
-            best = r if best is None or r[0] < best[0] else best
-        return best + (os.path.getsize(dest) if os.path.exists(dest) else 0,)
+        r = timed([cli, "--format", "avi", "--out", out, "--width", str(width), "--height", str(height),
+                   "--fps", "25", "--video-encoder", long_name, "--audio-encoder", "L.A.M.E. mp3 encoder",
+                   src], env)
+        return r + (os.path.getsize(dest) if os.path.exists(dest) else 0,)
 
     def theirs(codec, width, height, audio=()):
+        """One ffmpeg run: (wall s, CPU s, ok, output bytes)."""
         dest = os.path.join(work, "f.avi")
         if os.path.exists(dest):
             os.remove(dest)
-        best = None
-        for _ in range(args.runs):
-            r = timed(["ffmpeg", "-v", "error", "-y", "-i", src] + codec +
-                      ["-s", "%dx%d" % (width, height), "-r", "25", "-c:a", "libmp3lame"] + list(audio) + [dest])
-            best = r if best is None or r[0] < best[0] else best
-        return best + (os.path.getsize(dest) if os.path.exists(dest) else 0,)
+        r = timed(["ffmpeg", "-v", "error", "-y", "-i", src] + codec +
+                  ["-s", "%dx%d" % (width, height), "-r", "25", "-c:a", "libmp3lame"] + list(audio) + [dest])
+        return r + (os.path.getsize(dest) if os.path.exists(dest) else 0,)
 
-    print("Input: %d-s 640x480 WMV2 + WMA2, %d run(s) each, best wall time; CPU = user + system; "
+    def alternate(sides):
+        """Runs every side once per round, round after round, so that all sides see the same
+        changes of machine load; gives each side's (median wall, median CPU, all ok, bytes)."""
+        results = [[] for _ in sides]
+        for _ in range(args.runs):
+            for i, side in enumerate(sides):
+                results[i].append(side())
+        return [(statistics.median(r[0] for r in rs), statistics.median(r[1] for r in rs),
+                 all(r[2] for r in rs), rs[-1][3]) for rs in results]
+
+    print("Input: %d-s 640x480 WMV2 + WMA2, %d alternating run(s) of each side, medians; CPU = user + system; "
           "load average at the start %.1f.\n" % (args.seconds, args.runs, os.getloadavg()[0]))
     vp8_threads = str(max(1, (os.cpu_count() or 1) - 1))
     cases = (("x264 H.264 Encoder", ["-c:v", "libx264"],
@@ -143,13 +150,16 @@ def main():
             if codec[1] not in codecs:
                 continue
             for width, height in sizes:
-                k = ours(long_name, width, height)
-                variants = []
-                if "targets" in only:
-                    variants.append(("defaults", theirs(codec, width, height)))
-                if "matched" in only:
-                    variants.append(("GStreamer's settings", theirs(matched, width, height, ("-b:a", "320k"))))
-                for label, f in variants:
+                labels = [label for label in ("targets", "matched") if label in only]
+                sides = [lambda: ours(long_name, width, height)]
+                for label in labels:
+                    if label == "targets":
+                        sides.append(lambda: theirs(codec, width, height))
+                    else:
+                        sides.append(lambda: theirs(matched, width, height, ("-b:a", "320k")))
+                k, *rest = alternate(sides)
+                names = {"targets": "defaults", "matched": "GStreamer's settings"}
+                for label, f in zip((names[l] for l in labels), rest):
                     print("| %s + MP3 %dx%d | %.1f%s | %.1f | %d | %s | %.1f | %.1f | %d | %.2f | %.2f |" % (
                         codec[1], width, height, k[0], "" if k[2] else " (failed)", k[1], k[3] // 1024, label,
                         f[0], f[1], f[3] // 1024, k[0] / f[0], k[1] / f[1]))
@@ -160,10 +170,9 @@ def main():
               " CPU ratio |")
         print("|---|---|---|---|---|---|---|---|---|---|---|")
         for long_name, factory in offered_video_encoders(cli, env):
-            k = ours(long_name, 320, 240)
             codec = FFMPEG_EQUIVALENT.get(factory)
             if codec:
-                f = theirs(codec, 320, 240)
+                k, f = alternate([lambda: ours(long_name, 320, 240), lambda: theirs(codec, 320, 240)])
                 if not f[2]:
                     print("| %s | %s | %.1f | %.1f | %d | %s: not in this ffmpeg | | | | | |" % (
                         long_name, factory, k[0], k[1], k[3] // 1024, codec[1]))
@@ -172,6 +181,7 @@ def main():
                     long_name, factory, k[0], "" if k[2] else " (failed)", k[1], k[3] // 1024, codec[1], f[0], f[1],
                     f[3] // 1024, k[0] / f[0], k[1] / f[1]))
             else:
+                k, = alternate([lambda: ours(long_name, 320, 240)])
                 print("| %s | %s | %.1f | %.1f | %d | – | | | | | |" % (long_name, factory, k[0], k[1], k[3] // 1024))
             sys.stdout.flush()
 
