@@ -1,5 +1,7 @@
 #include "CliView.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <csignal>
 
@@ -7,9 +9,21 @@ namespace {
 
 // The signal that asked the batch to stop (SIGINT, SIGTERM or SIGHUP); 0 for none.
 volatile std::sig_atomic_t g_interrupt = 0;
+unsigned g_graceSeconds = 30;
 
+// A stop is honoured at the next PumpMessages. A process stuck where nothing pumps (a media
+// framework call that never returns, e.g. on a damaged file) would otherwise outlive the
+// signal that asked it to end, and `timeout` or a session's end sends only one: after the
+// grace period the program ends with the exit code the stop would have given. A temporary
+// file it leaves is swept by the next batch into that folder.
 void OnInterrupt(int signal) {
+    if (g_interrupt) return;
     g_interrupt = signal;
+    alarm(g_graceSeconds);
+}
+
+void OnGraceOver(int) {
+    _exit(128 + g_interrupt);
 }
 
 bool IsFinal(const std::string& status) {
@@ -96,7 +110,13 @@ bool CCliView::Interrupted() const {
     return m_stopSent || g_interrupt;
 }
 
-void CCliView::InstallInterruptHandler() {
+void CCliView::InstallInterruptHandler(unsigned graceSeconds) {
+    g_graceSeconds = graceSeconds;
+    struct sigaction grace = {};
+    grace.sa_handler = OnGraceOver;
+    sigemptyset(&grace.sa_mask);
+    sigaction(SIGALRM, &grace, nullptr);
+
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);

@@ -38,8 +38,9 @@ public:
     bool Interrupted() const;
 
     // Ctrl-C, SIGTERM and SIGHUP set a flag that the next PumpMessages turns into the Stop
-    // command; a second signal of the same kind ends the program the hard way.
-    static void InstallInterruptHandler();
+    // command; a second signal of the same kind ends the program the hard way, and so does
+    // the first when the program has not ended graceSeconds after it (exit code as below).
+    static void InstallInterruptHandler(unsigned graceSeconds = 30);
     static bool InterruptRequested();
     // The signal that asked for the stop, 0 for none.
     static int InterruptSignal();

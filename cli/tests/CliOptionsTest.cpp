@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "CliOptions.h"
+#include "CliView.h"
 
 namespace {
 
@@ -62,5 +66,20 @@ TEST(CliOptions, RefusesWhatTheDialogWouldNotOffer) {
     for (const auto& args : bad) {
         EXPECT_FALSE(Parse(args, o, error)) << ::testing::PrintToString(args);
         EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(CliInterruptDeathTest, AStopNothingHonoursStillEndsTheProgram) {
+    // Stuck where no events are pumped: the signal's exit code after the grace period.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (int signal : {SIGTERM, SIGINT}) {
+        EXPECT_EXIT(
+            {
+                CCliView::InstallInterruptHandler(1);
+                std::raise(signal);
+                for (;;) pause();
+            },
+            ::testing::ExitedWithCode(128 + signal), "")
+            << signal;
     }
 }
