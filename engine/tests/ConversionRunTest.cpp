@@ -83,12 +83,7 @@ TEST_F(ConversionRun, EncodedAviAndTheSameEncodersServeTheNextClip) {
     ConversionSettings settings = SettingsFor(Avi, "320", "240", "25");
     settings.videoEncoder = video;
     settings.audioEncoder = audio;
-    WaveFormat mp3 = Pcm(44100, 2);
-    mp3.formatTag = kFormatTagMp3;
-    mp3.bitsPerSample = 0;
-    mp3.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
-    mp3.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
-    settings.audioFormat = mp3;
+    settings.audioFormat = Layer3At128k();
 
     const QString first = Clip(Kind::AviMjpegPcm);
     ASSERT_EQ(Convert(first, Out("first.avi"), settings), S_OK) << m_last.reason;

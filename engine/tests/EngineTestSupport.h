@@ -98,6 +98,17 @@ inline WaveFormat Pcm(std::uint32_t rate, std::uint16_t channels) {
     return f;
 }
 
+// 128 kb/s constant-rate MPEG Layer-3 at 44.1 kHz stereo, as the LAME encoder's format list offers
+// it.
+inline WaveFormat Layer3At128k() {
+    WaveFormat f = Pcm(44100, 2);
+    f.formatTag = kFormatTagMp3;
+    f.bitsPerSample = 0;
+    f.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
+    f.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
+    return f;
+}
+
 inline ElementRef Make(const char* factory) {
     return AdoptElement(gst_element_factory_make(factory, nullptr));
 }

@@ -251,12 +251,7 @@ TEST_F(OutputFormats, WavKeepsPcmAndMp3GoesThroughTheEncoder) {
 
     ConversionSettings mp3 = SettingsFor(WavMp3);
     mp3.audioEncoder = Make("lamemp3enc");
-    WaveFormat layer3 = Pcm(44100, 2);
-    layer3.formatTag = kFormatTagMp3;
-    layer3.bitsPerSample = 0;
-    layer3.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
-    layer3.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
-    mp3.audioFormat = layer3;
+    mp3.audioFormat = Layer3At128k();
     ASSERT_EQ(Convert(Clip(Kind::WavMono22k, 2.0), Out("out.mp3"), mp3), S_OK) << m_last.reason;
     p = testmedia::Probe(Out("out.mp3"));
     EXPECT_EQ(p.formatName, "mp3");
@@ -308,12 +303,7 @@ TEST_F(OutputFormats, TagsOfTheSourceTravelIntoWavAndMp3) {
     wav.audioFormat = Pcm(44100, 2);
     ConversionSettings mp3 = SettingsFor(WavMp3);
     mp3.audioEncoder = Make("lamemp3enc");
-    WaveFormat layer3 = Pcm(44100, 2);
-    layer3.formatTag = kFormatTagMp3;
-    layer3.bitsPerSample = 0;
-    layer3.encoderCaps = "audio/mpeg, mpegversion=1, layer=3, rate=44100, channels=2";
-    layer3.encoderProperties = {{"target", "bitrate"}, {"bitrate", "128"}, {"cbr", "true"}};
-    mp3.audioFormat = layer3;
+    mp3.audioFormat = Layer3At128k();
     for (auto [name, settings] : {std::pair{"out.wav", &wav}, std::pair{"out.mp3", &mp3}}) {
         SCOPED_TRACE(name);
         CProjectItem item = clip;
