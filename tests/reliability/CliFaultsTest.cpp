@@ -256,15 +256,20 @@ TEST_F(CliFaultsTest, ReadOnlyOutputFolderIsRefusedBeforeConverting) {
 // the batch ends normally.
 TEST_F(CliFaultsTest, OutputFolderRemovedDuringTheBatchFailsTheLaterClips) {
     QString first = ClipNamed(Kind::WavPcm, "first.wav", 1.0);
-    QString second = ClipNamed(Kind::WavPcm, "second.wav", 1.0);
+    QString second = ClipNamed(Kind::WavPcm, "second.wav", 3.0);
     QString third = ClipNamed(Kind::Au, "third.au", 1.0);
     QProcess process;
     Start(process, WavArgs(m_out) << first << second << third);
     QString seen;
     ASSERT_TRUE(WaitForText(process, "first.wav: ", seen)) << seen.toStdString();
-    // Moved away in one step (files may appear in it meanwhile), then deleted.
-    ASSERT_TRUE(QDir().rename(m_out, m_out + "-gone"));
-    ASSERT_TRUE(QDir(m_out + "-gone").removeRecursively());
+    // Held while the folder goes, so that a loaded machine cannot let the batch finish first;
+    // moved away in one step (files may appear in it meanwhile), then deleted.
+    const pid_t pid = pid_t(process.processId());
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    const bool moved = QDir().rename(m_out, m_out + "-gone");
+    const bool removed = moved && QDir(m_out + "-gone").removeRecursively();
+    ::kill(pid, SIGCONT);
+    ASSERT_TRUE(moved && removed);
     CliRun run = Finish(process);
     run.out = seen + run.out;
     ASSERT_TRUE(run.finished);
