@@ -16,6 +16,7 @@
 
 #include "ContentLength.h"
 #include "EncoderTimes.h"
+#include "FrameMemory.h"
 #include "StreamGuard.h"
 #include "WrittenTime.h"
 
@@ -84,15 +85,19 @@ struct DecoderFrames {
         if (!caps || !needPool || !gst_video_info_from_caps(&video, caps) ||
             !GST_VIDEO_INFO_IS_YUV(&video) || gst_query_get_n_allocation_pools(query) > 0)
             return GST_PAD_PROBE_OK;
-        GstBufferPool* pool = gst_video_buffer_pool_new();
+        GstBufferPool* pool = NewFramePool();
         GstStructure* config = gst_buffer_pool_get_config(pool);
         gst_buffer_pool_config_set_params(config, caps, guint(video.size), 0, 0);
+        GstAllocationParams params;
+        gst_allocation_params_init(&params);
+        gst_buffer_pool_config_set_allocator(config, FrameMemoryAllocator(), &params);
         gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
         if (!gst_buffer_pool_set_config(pool, config)) {
             gst_object_unref(pool);
             return GST_PAD_PROBE_OK;
         }
         gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+        gst_query_add_allocation_param(query, FrameMemoryAllocator(), &params);
         gst_query_add_allocation_pool(query, pool, guint(video.size), 0, 0);
         auto* self = static_cast<DecoderFrames*>(data);
         std::lock_guard<std::mutex> hold(self->lock);
