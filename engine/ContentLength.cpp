@@ -7,11 +7,14 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -204,9 +207,68 @@ std::int64_t DeclaredLength(const AVFormatContext* context, int videoIndex,
     return declared;
 }
 
+// The facts of whole files read, for as long as the file stays the same (device, inode, size,
+// modification time): a clip is read when it is added and again when its conversion places it.
+class CScannedFiles {
+public:
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        std::int64_t modifiedNs = 0;
+        bool operator==(const Identity&) const = default;
+    };
+
+    static std::optional<Identity> Of(const std::string& path) {
+        struct stat facts;
+        if (::stat(path.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+        return Identity{facts.st_dev, facts.st_ino, facts.st_size,
+                        std::int64_t(facts.st_mtim.tv_sec) * 1'000'000'000 + facts.st_mtim.tv_nsec};
+    }
+
+    std::optional<ContentFacts> Find(const std::string& path, const Identity& identity) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        auto it = m_files.find(path);
+        if (it == m_files.end() || !(it->second.first == identity)) return std::nullopt;
+        return it->second.second;
+    }
+
+    void Keep(const std::string& path, const Identity& identity, const ContentFacts& facts) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (m_files.size() >= kKept) m_files.clear();
+        m_files[path] = {identity, facts};
+    }
+
+private:
+    static constexpr std::size_t kKept = 4096;  // a large batch's clips; each entry is small
+    std::mutex m_lock;
+    std::map<std::string, std::pair<Identity, ContentFacts>> m_files;
+};
+
+CScannedFiles& ScannedFiles() {
+    static CScannedFiles files;
+    return files;
+}
+
+std::optional<ContentFacts> ScanFile(const std::string& path, int limitMs, std::string* reason);
+
 }  // namespace
 
 std::optional<ContentFacts> ScanContent(const std::string& path, int limitMs, std::string* reason) {
+    const std::optional<CScannedFiles::Identity> identity = CScannedFiles::Of(path);
+    if (identity) {
+        if (std::optional<ContentFacts> known = ScannedFiles().Find(path, *identity)) return known;
+    }
+    std::optional<ContentFacts> facts = ScanFile(path, limitMs, reason);
+    // Only a whole reading is kept: one cut short by its time limit may go further next time.
+    if (facts && facts->complete && identity && CScannedFiles::Of(path) == identity)
+        ScannedFiles().Keep(path, *identity, *facts);
+    return facts;
+}
+
+namespace {
+
+std::optional<ContentFacts> ScanFile(const std::string& path, int limitMs, std::string* reason) {
     Deadline deadline{av_gettime_relative() + std::int64_t(limitMs) * 1000};
     InputPtr context = Open(path, &deadline, reason);
     if (!context) return std::nullopt;
@@ -286,6 +348,8 @@ std::optional<ContentFacts> ScanContent(const std::string& path, int limitMs, st
     facts.length = std::max(facts.videoLength, facts.audioLength);
     return facts;
 }
+
+}  // namespace
 
 bool StreamsDecode(const std::string& path, int limitMs, std::string* reason) {
     Deadline deadline{av_gettime_relative() + std::int64_t(limitMs) * 1000};

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
+#include <optional>
 #include <vector>
 
+#include "ContentLength.h"
 #include "MediaFramework.h"
 #include "MediaGraph.h"
 #include "ProjectItem.h"
@@ -173,4 +176,25 @@ TEST(MediaGraph, FrameworkErrorsAreExplainedForTheUser) {
         g_error_free(error);
         gst_object_unref(element);
     }
+}
+
+// A file's facts are read once while it stays the same; a file rewritten under the same name is
+// read again, not answered from what the old one held.
+TEST(MediaGraph, ContentOfAFileRewrittenUnderItsNameIsReadAgain) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString longer = testmedia::MakeClip(testmedia::Kind::WavPcm, dir.path(), 2.0);
+    const std::string path = longer.toStdString();
+    std::optional<ContentFacts> first = ScanContent(path, 3000);
+    ASSERT_TRUE(first && first->complete);
+    EXPECT_NEAR(first->length / 1e7, 2.0, 0.05);
+    EXPECT_EQ(ScanContent(path, 3000)->length, first->length);
+
+    QTemporaryDir other;
+    const QString shorter = testmedia::MakeClip(testmedia::Kind::WavPcm, other.path(), 1.0);
+    ASSERT_TRUE(QFile::remove(longer));
+    ASSERT_TRUE(QFile::copy(shorter, longer));
+    std::optional<ContentFacts> second = ScanContent(path, 3000);
+    ASSERT_TRUE(second);
+    EXPECT_NEAR(second->length / 1e7, 1.0, 0.05);
 }
