@@ -31,6 +31,7 @@ public:
             for (auto it = m_free.begin(); it != m_free.end(); ++it) {
                 Block* block = *it;
                 if (block->size == size && (block->align & align) == align) {
+                    m_keptBytes -= block->size;
                     m_free.erase(it);
                     block->users = 1;
                     return block;
@@ -47,24 +48,37 @@ public:
         return block;
     }
 
+    // The oldest kept bytes make room for the newest (those of another frame size, say).
     void Give(Block* block) {
         if (--block->users > 0) return;
+        std::vector<Block*> released;
         {
             std::lock_guard<std::mutex> hold(m_lock);
-            if (m_free.size() < kKept) {
+            if (block->size > kKeptBytes) {
+                released.push_back(block);
+            } else {
+                while (m_keptBytes + block->size > kKeptBytes) {
+                    m_keptBytes -= m_free.front()->size;
+                    released.push_back(m_free.front());
+                    m_free.erase(m_free.begin());
+                }
+                m_keptBytes += block->size;
                 m_free.push_back(block);
-                return;
             }
         }
-        std::free(block->data);
-        delete block;
+        for (Block* gone : released) {
+            std::free(gone->data);
+            delete gone;
+        }
     }
 
 private:
-    // Enough for a decoder's pool and the frames queued after it; the rest goes back.
-    static constexpr std::size_t kKept = 48;
+    // Enough for the frames a decoder and the queues after it have in flight (some 20 frames of
+    // 1080p); the rest goes back to the system, and so little stays with an idle window.
+    static constexpr gsize kKeptBytes = 64 * 1024 * 1024;
     std::mutex m_lock;
     std::vector<Block*> m_free;
+    gsize m_keptBytes = 0;
 };
 
 CBlockCache& Blocks() {
