@@ -16,6 +16,7 @@
 
 #include "ContentLength.h"
 #include "EncoderTimes.h"
+#include "FastScale.h"
 #include "FrameMemory.h"
 #include "StreamGuard.h"
 #include "WrittenTime.h"
@@ -398,6 +399,7 @@ std::optional<double> ShownShape(GstDiscovererInfo* info) {
 }  // namespace
 
 CConversionEngine::CConversionEngine() {
+    InstallFastScaler();
     if (m_graph)
         g_signal_connect(m_graph.get(), "deep-element-added", G_CALLBACK(TuneElement), nullptr);
     m_messageBase = kMessageBase;
