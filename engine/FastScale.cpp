@@ -2,6 +2,7 @@
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/video/gstvideofilter.h>
+#include <gst/video/gstvideopool.h>
 #include <gst/video/video.h>
 
 #include <cstdint>
@@ -25,9 +26,7 @@ struct ScaleState {
     int width = 0;
     int height = 0;
     guint8 black[3] = {16, 128, 128};
-    // libswscale writes a few bytes past the end of each line it makes (its vector code works in
-    // blocks): into the next line, the next plane or past the frame when it wrote straight into
-    // it. It writes the picture into these padded planes instead, which are then copied in.
+    // Padded planes for frames whose rows have no room to spare (see TransformFrame).
     std::vector<guint8> scratch[3];
     int scratchStride[4] = {};
 
@@ -40,6 +39,7 @@ GQuark StateQuark() {
 }
 
 GstVideoFilterClass* g_parentClass = nullptr;
+GstBaseTransformClass* g_parentTransformClass = nullptr;
 
 AVPixelFormat PixelFormat(GstVideoFormat format) {
     switch (format) {
@@ -132,44 +132,127 @@ void FillOutside(guint8* plane, int stride, int fullWidth, int fullHeight, int x
     }
 }
 
+// libswscale writes a few bytes past the end of each line it makes (its vector code works in
+// blocks). It writes straight into the output frame when every row there has room to spare
+// past the picture; otherwise into the padded scratch planes, which are then copied in.
+constexpr int kOverrun = 16;  // measured: at most 8 on this build
+
 GstFlowReturn TransformFrame(GstVideoFilter* filter, GstVideoFrame* in, GstVideoFrame* out) {
     auto* state = static_cast<ScaleState*>(g_object_get_qdata(G_OBJECT(filter), StateQuark()));
     if (!state) return g_parentClass->transform_frame(filter, in, out);
+    const GstVideoFormatInfo* finfo = out->info.finfo;
+    struct Area {
+        guint8* plane;
+        int stride, x, y, width, height;
+    } areas[3];
+    bool direct = true;
+    for (int c = 0; c < 3; ++c) {
+        Area& a = areas[c];
+        a.plane = static_cast<guint8*>(GST_VIDEO_FRAME_COMP_DATA(out, c));
+        a.stride = GST_VIDEO_FRAME_COMP_STRIDE(out, c);
+        a.x = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(finfo, c, state->x);
+        a.y = GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(finfo, c, state->y);
+        a.width = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(finfo, c, state->width);
+        a.height = GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(finfo, c, state->height);
+        direct = direct && a.stride >= a.x + a.width + kOverrun;
+    }
+    const bool borders =
+        state->width != GST_VIDEO_FRAME_WIDTH(out) || state->height != GST_VIDEO_FRAME_HEIGHT(out);
+    if (borders) {
+        for (int c = 0; c < 3; ++c) {
+            const Area& a = areas[c];
+            FillOutside(a.plane, a.stride, GST_VIDEO_FRAME_COMP_WIDTH(out, c),
+                        GST_VIDEO_FRAME_COMP_HEIGHT(out, c), a.x, a.y, a.width, a.height,
+                        state->black[c]);
+        }
+    }
+
     const guint8* source[4] = {};
     int sourceStride[4] = {};
-    guint8* scratch[4] = {};
+    guint8* target[4] = {};
+    int targetStride[4] = {};
     for (int c = 0; c < 3; ++c) {
         source[c] = static_cast<const guint8*>(GST_VIDEO_FRAME_COMP_DATA(in, c));
         sourceStride[c] = GST_VIDEO_FRAME_COMP_STRIDE(in, c);
-        // Aligned for the vector code (the vector's data is allocated with 16-byte alignment).
-        auto address = reinterpret_cast<std::uintptr_t>(state->scratch[c].data());
-        scratch[c] = state->scratch[c].data() + ((64 - address % 64) % 64);
+        const Area& a = areas[c];
+        if (direct) {
+            target[c] = a.plane + std::ptrdiff_t(a.y) * a.stride + a.x;
+            targetStride[c] = a.stride;
+        } else {
+            // Aligned for the vector code (the vector's data is allocated with 16-byte
+            // alignment).
+            auto address = reinterpret_cast<std::uintptr_t>(state->scratch[c].data());
+            target[c] = state->scratch[c].data() + ((64 - address % 64) % 64);
+            targetStride[c] = state->scratchStride[c];
+        }
     }
-    sws_scale(state->sws, source, sourceStride, 0, GST_VIDEO_FRAME_HEIGHT(in), scratch,
-              state->scratchStride);
-
-    const GstVideoFormatInfo* finfo = out->info.finfo;
-    const bool borders =
-        state->width != GST_VIDEO_FRAME_WIDTH(out) || state->height != GST_VIDEO_FRAME_HEIGHT(out);
-    for (int c = 0; c < 3; ++c) {
-        auto* plane = static_cast<guint8*>(GST_VIDEO_FRAME_COMP_DATA(out, c));
-        const int stride = GST_VIDEO_FRAME_COMP_STRIDE(out, c);
-        const int x = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(finfo, c, state->x);
-        const int y = GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(finfo, c, state->y);
-        const int width = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(finfo, c, state->width);
-        const int height = GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(finfo, c, state->height);
-        if (borders)
-            FillOutside(plane, stride, GST_VIDEO_FRAME_COMP_WIDTH(out, c),
-                        GST_VIDEO_FRAME_COMP_HEIGHT(out, c), x, y, width, height, state->black[c]);
-        for (int row = 0; row < height; ++row)
-            std::memcpy(plane + std::ptrdiff_t(y + row) * stride + x,
-                        scratch[c] + std::ptrdiff_t(row) * state->scratchStride[c], width);
+    sws_scale(state->sws, source, sourceStride, 0, GST_VIDEO_FRAME_HEIGHT(in), target,
+              targetStride);
+    // What ran past the picture's rows into the borders is painted over again.
+    if (direct && borders) {
+        for (int c = 0; c < 3; ++c) {
+            const Area& a = areas[c];
+            const int right = GST_VIDEO_FRAME_COMP_WIDTH(out, c) - a.x - a.width;
+            for (int row = 0; row < a.height && right > 0; ++row)
+                std::memset(a.plane + std::ptrdiff_t(a.y + row) * a.stride + a.x + a.width,
+                            state->black[c], right);
+        }
+    }
+    if (!direct) {
+        for (int c = 0; c < 3; ++c) {
+            const Area& a = areas[c];
+            for (int row = 0; row < a.height; ++row)
+                std::memcpy(a.plane + std::ptrdiff_t(a.y + row) * a.stride + a.x,
+                            target[c] + std::ptrdiff_t(row) * targetStride[c], a.width);
+        }
     }
     return GST_FLOW_OK;
 }
 
+// Streaming thread. Where no one after the scaler answers what its frames may be written into
+// (the editing services' composition drops that question), its frames get rows padded to
+// 64-byte multiples, as libav lays out its own pictures: the MPEG encoders then take them as
+// they are instead of copying each one, and libswscale can write into them directly. Every
+// element that takes YUV frames from here reads their layout from a video meta (the raw-bytes
+// consumers take RGB, made by a converter).
+gboolean DecideAllocation(GstBaseTransform* transform, GstQuery* query) {
+    GstCaps* caps = nullptr;
+    gst_query_parse_allocation(query, &caps, nullptr);
+    GstVideoInfo info;
+    if (caps && gst_query_get_n_allocation_pools(query) == 0 &&
+        gst_video_info_from_caps(&info, caps) &&
+        PixelFormat(GST_VIDEO_INFO_FORMAT(&info)) != AV_PIX_FMT_NONE) {
+        GstVideoAlignment alignment;
+        gst_video_alignment_reset(&alignment);
+        for (guint& mask : alignment.stride_align) mask = 63;
+        GstVideoInfo padded = info;
+        if (gst_video_info_align(&padded, &alignment)) {
+            GstBufferPool* pool = gst_video_buffer_pool_new();
+            GstStructure* config = gst_buffer_pool_get_config(pool);
+            gst_buffer_pool_config_set_params(config, caps, guint(padded.size), 0, 0);
+            gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
+            gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_ALIGNMENT);
+            gst_buffer_pool_config_set_video_alignment(config, &alignment);
+            GstAllocationParams params;
+            gst_allocation_params_init(&params);
+            params.align = 63;
+            params.padding = 64;  // past the last row too, whatever writes a little beyond
+            gst_buffer_pool_config_set_allocator(config, nullptr, &params);
+            if (gst_buffer_pool_set_config(pool, config)) {
+                gst_query_add_allocation_pool(query, pool, guint(padded.size), 0, 0);
+                gst_query_add_allocation_param(query, nullptr, &params);
+                gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+            }
+            gst_object_unref(pool);
+        }
+    }
+    return g_parentTransformClass->decide_allocation(transform, query);
+}
+
 void ClassInit(gpointer klass, gpointer) {
     g_parentClass = GST_VIDEO_FILTER_CLASS(g_type_class_peek_parent(klass));
+    g_parentTransformClass = GST_BASE_TRANSFORM_CLASS(g_type_class_peek_parent(klass));
+    GST_BASE_TRANSFORM_CLASS(klass)->decide_allocation = DecideAllocation;
     GstVideoFilterClass* filterClass = GST_VIDEO_FILTER_CLASS(klass);
     filterClass->set_info = SetInfo;
     filterClass->transform_frame = TransformFrame;

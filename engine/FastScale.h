@@ -14,6 +14,10 @@
 // scale factor (the framework's bilinear keeps two taps, which aliases fine detail when frames
 // shrink by half or more).
 //
+// Where nothing after a scaler says what its frames may be written into, their rows are padded
+// to 64-byte multiples as libav lays out its own pictures, so that the MPEG encoders take them
+// without a copy.
+//
 // Once per process, before the first scaler is made; false when the framework has no scaler of
 // the kind expected (nothing is replaced then). Any thread.
 bool InstallFastScaler();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "FastScale.h"
@@ -47,9 +48,23 @@ Frame Scale(GType scalerType, const char* in, const char* out) {
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     if (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
         gst_video_info_from_caps(&frame.info, gst_sample_get_caps(sample));
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        frame.bytes.resize(gst_buffer_get_size(buffer));
-        gst_buffer_extract(buffer, 0, frame.bytes.data(), frame.bytes.size());
+        // Read through the frame's own layout (its rows may be padded), kept tightly packed.
+        GstVideoFrame mapped;
+        if (gst_video_frame_map(&mapped, &frame.info, gst_sample_get_buffer(sample),
+                                GST_MAP_READ)) {
+            frame.bytes.assign(GST_VIDEO_INFO_SIZE(&frame.info), '\0');
+            for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&mapped); ++p) {
+                const int rowBytes = GST_VIDEO_FRAME_COMP_WIDTH(&mapped, p) *
+                                     GST_VIDEO_FRAME_COMP_PSTRIDE(&mapped, p);
+                for (int row = 0; row < GST_VIDEO_FRAME_COMP_HEIGHT(&mapped, p); ++row)
+                    std::memcpy(frame.bytes.data() + GST_VIDEO_INFO_PLANE_OFFSET(&frame.info, p) +
+                                    std::size_t(row) * GST_VIDEO_INFO_PLANE_STRIDE(&frame.info, p),
+                                static_cast<const guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, p)) +
+                                    std::size_t(row) * GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, p),
+                                rowBytes);
+            }
+            gst_video_frame_unmap(&mapped);
+        }
         frame.fast = ScalesWithLibswscale(scaler);
         gst_sample_unref(sample);
     }
@@ -118,6 +133,9 @@ TEST(FastScale, FramesThatOnlyChangeSizeComeOutAsTheFrameworksScalerPutsThem) {
          "video/x-raw,width=720,height=576,pixel-aspect-ratio=16/15", true, 10, 288},
         {"wide, letterboxed", "video/x-raw,format=I420,width=640,height=360",
          "video/x-raw,width=320,height=240,pixel-aspect-ratio=1/1", true, 160, 5},
+        // Rows without room to spare past the picture (640 is a multiple of 64).
+        {"no room past the rows", "video/x-raw,format=I420,width=1280,height=720",
+         "video/x-raw,width=640,height=360,pixel-aspect-ratio=1/1", true, -1, -1},
         {"4:2:2", "video/x-raw,format=Y42B,width=640,height=480",
          "video/x-raw,width=320,height=240,pixel-aspect-ratio=1/1", true, -1, -1},
         {"RGB stays with the framework", "video/x-raw,format=RGBx,width=640,height=480",
