@@ -14,5 +14,12 @@ class CProjectItem;
 // probes it. Accepted: a regular file that opens for reading, that the probe opens and whose
 // duration is known and not 0. Otherwise the code and a reason that ends with " File: <name>"
 // (the probe's own message where it gave one). The clip's media facts are only meaningful
-// when accepted. User-interface thread; bounded by the probe's time limits.
-ClipResult AcceptClip(const std::string& path, CProjectItem& clip);
+// when accepted. User-interface thread.
+//
+// The probe runs on a thread of its own and is waited for at most timeLimitMs. The media
+// framework can, rarely, deadlock inside its decoding bin while it opens a damaged file; the
+// file is then refused ("The file could not be read within … seconds.") and the stuck probe is
+// left behind instead of freezing the window or the batch.
+constexpr int kProbeTimeLimitMs = 30000;
+ClipResult AcceptClip(const std::string& path, CProjectItem& clip,
+                      int timeLimitMs = kProbeTimeLimitMs);

@@ -4,8 +4,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <string>
 
 #include "BatchDriver.h"
+#include "ClipAcceptance.h"
 #include "MediaFramework.h"
 #include "OutputCheck.h"
 #include "ProjectItem.h"
@@ -196,4 +198,29 @@ TEST(OutputFolderCheckTest, AWritableFolderPassesAndKeepsNothingAMissingOneFails
     const std::string missing = folder.path().toStdString() + "/missing";
     EXPECT_EQ(CheckOutputFolderWritable(missing, &reason), ResultFromErrno(ENOENT));
     EXPECT_EQ(reason, "cannot write to " + missing + ": No such file or directory");
+}
+
+// A probe that does not answer in time (the framework can deadlock while it opens a damaged file)
+// refuses the file with its reason instead of holding the window; the late probe changes nothing.
+TEST(ClipAcceptanceTest, AProbeThatDoesNotAnswerInTimeRefusesTheFileAndChangesNothing) {
+    ASSERT_EQ(InitMediaFramework(), S_OK);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path =
+        testmedia::MakeClip(testmedia::Kind::WavPcm, dir.path(), 1.0).toStdString();
+
+    CProjectItem late;
+    const ClipResult refused = AcceptClip(path, late, 1);  // no probe answers within 1 ms
+    ASSERT_TRUE(refused.Failed());
+    EXPECT_NE(refused.Reason().find("The file could not be read within 0.001 seconds."),
+              std::string::npos)
+        << refused.Reason();
+    EXPECT_NE(refused.Reason().find("File: "), std::string::npos) << refused.Reason();
+    EXPECT_EQ(late.GetDuration(), 0);
+
+    CProjectItem clip;
+    const ClipResult accepted = AcceptClip(path, clip);
+    ASSERT_TRUE(accepted.Succeeded()) << accepted.Reason();
+    EXPECT_NEAR(clip.GetDuration() / 1e7, 1.0, 0.05);
+    EXPECT_EQ(late.GetDuration(), 0);
 }
