@@ -87,19 +87,14 @@ struct DecoderFrames {
             !GST_VIDEO_INFO_IS_YUV(&video) || gst_query_get_n_allocation_pools(query) > 0)
             return GST_PAD_PROBE_OK;
         GstBufferPool* pool = NewFramePool();
-        GstStructure* config = gst_buffer_pool_get_config(pool);
-        gst_buffer_pool_config_set_params(config, caps, guint(video.size), 0, 0);
         GstAllocationParams params;
         gst_allocation_params_init(&params);
-        gst_buffer_pool_config_set_allocator(config, FrameMemoryAllocator(), &params);
-        gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
-        if (!gst_buffer_pool_set_config(pool, config)) {
+        gst_object_ref(pool);  // kept as the latest answer
+        if (!AnswerWithVideoPool(query, pool, caps, guint(video.size), FrameMemoryAllocator(),
+                                 params, nullptr)) {
             gst_object_unref(pool);
             return GST_PAD_PROBE_OK;
         }
-        gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
-        gst_query_add_allocation_param(query, FrameMemoryAllocator(), &params);
-        gst_query_add_allocation_pool(query, pool, guint(video.size), 0, 0);
         auto* self = static_cast<DecoderFrames*>(data);
         std::lock_guard<std::mutex> hold(self->lock);
         if (self->offered) gst_object_unref(self->offered);

@@ -14,6 +14,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "FrameMemory.h"
+
 namespace {
 
 // What a scaler whose frames only change size needs; none while its frames take the
@@ -107,13 +109,6 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* inCaps, GstVideoInfo* in, GstC
                                 SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!state->sws) return TRUE;
     if (out->colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255) state->black[0] = 0;
-    for (int c = 0; c < 3; ++c) {
-        const int width = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(finfo, c, state->width);
-        const int height = GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(finfo, c, state->height);
-        state->scratchStride[c] = (width + 63) / 64 * 64 + 64;
-        // 64-byte aligned rows, and room past the last one.
-        state->scratch[c].resize(std::size_t(state->scratchStride[c]) * (height + 2) + 64);
-    }
     g_object_set_qdata_full(G_OBJECT(filter), StateQuark(), state.release(),
                             [](gpointer data) { delete static_cast<ScaleState*>(data); });
     return TRUE;
@@ -179,6 +174,12 @@ GstFlowReturn TransformFrame(GstVideoFilter* filter, GstVideoFrame* in, GstVideo
             target[c] = a.plane + std::ptrdiff_t(a.y) * a.stride + a.x;
             targetStride[c] = a.stride;
         } else {
+            if (state->scratch[c].empty()) {
+                // 64-byte aligned rows, and room past the last one; made when first needed.
+                state->scratchStride[c] = (a.width + 63) / 64 * 64 + 64;
+                state->scratch[c].resize(std::size_t(state->scratchStride[c]) * (a.height + 2) +
+                                         64);
+            }
             // Aligned for the vector code (the vector's data is allocated with 16-byte
             // alignment).
             auto address = reinterpret_cast<std::uintptr_t>(state->scratch[c].data());
@@ -227,23 +228,12 @@ gboolean DecideAllocation(GstBaseTransform* transform, GstQuery* query) {
         for (guint& mask : alignment.stride_align) mask = 63;
         GstVideoInfo padded = info;
         if (gst_video_info_align(&padded, &alignment)) {
-            GstBufferPool* pool = gst_video_buffer_pool_new();
-            GstStructure* config = gst_buffer_pool_get_config(pool);
-            gst_buffer_pool_config_set_params(config, caps, guint(padded.size), 0, 0);
-            gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
-            gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_ALIGNMENT);
-            gst_buffer_pool_config_set_video_alignment(config, &alignment);
             GstAllocationParams params;
             gst_allocation_params_init(&params);
             params.align = 63;
             params.padding = 64;  // past the last row too, whatever writes a little beyond
-            gst_buffer_pool_config_set_allocator(config, nullptr, &params);
-            if (gst_buffer_pool_set_config(pool, config)) {
-                gst_query_add_allocation_pool(query, pool, guint(padded.size), 0, 0);
-                gst_query_add_allocation_param(query, nullptr, &params);
-                gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
-            }
-            gst_object_unref(pool);
+            AnswerWithVideoPool(query, gst_video_buffer_pool_new(), caps, guint(padded.size),
+                                nullptr, params, &alignment);
         }
     }
     return g_parentTransformClass->decide_allocation(transform, query);

@@ -246,6 +246,27 @@ GstAllocator* FrameMemoryAllocator() {
     return allocator;
 }
 
+bool AnswerWithVideoPool(GstQuery* query, GstBufferPool* pool, GstCaps* caps, guint size,
+                         GstAllocator* allocator, const GstAllocationParams& params,
+                         const GstVideoAlignment* alignment) {
+    GstStructure* config = gst_buffer_pool_get_config(pool);
+    gst_buffer_pool_config_set_params(config, caps, size, 0, 0);
+    gst_buffer_pool_config_set_allocator(config, allocator, &params);
+    gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
+    if (alignment) {
+        gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_ALIGNMENT);
+        gst_buffer_pool_config_set_video_alignment(config, alignment);
+    }
+    const bool configured = gst_buffer_pool_set_config(pool, config);
+    if (configured) {
+        gst_query_add_allocation_pool(query, pool, size, 0, 0);
+        gst_query_add_allocation_param(query, allocator, &params);
+        gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+    }
+    gst_object_unref(pool);
+    return configured;
+}
+
 bool FrameMemoryIsBorrowed(GstMemory* mem) {
     if (!mem || mem->allocator != FrameMemoryAllocator()) return false;
     FrameMemory* memory = FrameMemory::Of(mem);

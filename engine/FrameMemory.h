@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 // Memory for decoded video frames whose copies share the frame's bytes until one of them is
 // written.
@@ -23,6 +24,14 @@ GstAllocator* FrameMemoryAllocator();
 
 // A video buffer pool (full reference) for frames of that memory.
 GstBufferPool* NewFramePool();
+
+// Answers an allocation query with pool (taken over), configured for caps: frames of size bytes,
+// from allocator (nullptr: the system's) with params, rows laid out by alignment when given, and
+// a video meta on each frame. Every consumer here that takes YUV frames reads their layout from
+// that meta. False, and nothing answered, when the pool refuses the configuration.
+bool AnswerWithVideoPool(GstQuery* query, GstBufferPool* pool, GstCaps* caps, guint size,
+                         GstAllocator* allocator, const GstAllocationParams& params,
+                         const GstVideoAlignment* alignment);
 
 // Whether mem is this allocator's and another memory (a copy, or what it was copied from) reads
 // the same bytes (for tests).
